@@ -1,0 +1,52 @@
+// The phone book in memory: one singly linked list of entries, kept in
+// ascending order of name by insertion, reached only through `head`.
+//
+// Names compare byte by byte as unsigned values; a name that is a prefix of
+// another sorts first. An edited name is changed in place and its entry is
+// not moved, so the list may be out of order; every operation here then works
+// on the list in its present order without re-sorting.
+#pragma once
+
+#include <cstddef>
+
+namespace phonebook {
+
+constexpr std::size_t kNameSize = 30;   // name field, zero byte included
+constexpr std::size_t kPhoneSize = 50;  // phone field, zero byte included
+
+struct PhoneEntry {
+  char name[kNameSize];    // at most kNameSize - 1 bytes of text, then a zero byte
+  char phone[kPhoneSize];  // at most kPhoneSize - 1 bytes of text, then a zero byte
+  PhoneEntry* next;        // the following entry, or nullptr for the last
+};
+
+// The first entry, or nullptr when the phone book is empty.
+extern PhoneEntry* head;
+
+// Negative, zero or positive as `a` sorts before, equal to or after `b`.
+int compareNames(const char* a, const char* b);
+
+// A new unlinked entry holding copies of `name` and `phone`, each cut to its
+// field without splitting a two-byte character; nullptr when storage cannot
+// be obtained. The caller owns it until it is inserted.
+PhoneEntry* newEntry(const char* name, const char* phone);
+
+// Links `entry` into the list at its place by name. Equal names: after the
+// first entry when it has that name, otherwise in front of the entries of
+// that name. The list owns `entry` afterwards.
+// Returns true when `entry` became the first entry of the list.
+bool insertSorted(PhoneEntry* entry);
+
+// The first entry, in list order, whose name has exactly the bytes of
+// `name`; nullptr when there is none.
+PhoneEntry* findByName(const char* name);
+
+// Unlinks and releases the first entry, in list order, named `name`.
+// Returns 1 when an entry was removed, 0 otherwise.
+int removeByName(const char* name);
+
+// Releases every entry, one at a time and without recursion, and leaves the
+// phone book empty.
+void clearList();
+
+}  // namespace phonebook
