@@ -1,0 +1,73 @@
+// The console as the screens see it: CP949 text out, raw input bytes in.
+// Output is buffered and written in large pieces; it is flushed before the
+// program waits for input, before the screen is cleared, before a pause and
+// at exit, never once per line.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "console/encoding.h"
+#include "console/terminal.h"
+
+namespace phonebook {
+
+class Console {
+ public:
+  static constexpr int kEndOfInput = -1;
+
+  // REQUIRES: `terminal` outlives the console.
+  Console(Terminal& terminal, const std::string& codeset);
+  ~Console() { flush(); }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // Queues CP949 `text` for the screen.
+  void print(std::string_view text);
+
+  // Queues `format` with each "%s" replaced by the next of `args`.
+  void printFormat(std::string_view format, std::initializer_list<std::string_view> args);
+
+  // Writes out everything queued.
+  void flush();
+
+  void clearScreen();
+
+  // Prints "계속하려면 아무 키나 누르십시오 . . . " and waits for one key from the
+  // keyboard, then ends the line. Without a keyboard it prints nothing and
+  // does not wait; the program's input is never touched.
+  void pause();
+
+  // The next raw input byte (0..255), or kEndOfInput. Once the input has
+  // ended it stays ended.
+  int peekByte();
+  int getByte();
+
+  // True once a prompt found no input left to answer it: the user will
+  // answer nothing more. The readers set it.
+  bool inputEnded() const { return answersEnded_; }
+  void markInputEnded() { answersEnded_ = true; }
+
+  // Appends the terminal's `raw` text, converted to CP949, to `out`.
+  void toProgramText(std::string_view raw, std::string& out) { codec_.fromTerminal(raw, out); }
+
+ private:
+  bool fillInput();
+
+  Terminal& terminal_;
+  TerminalCodec codec_;
+  std::string output_;
+  std::string input_;
+  std::size_t inputPos_ = 0;
+  bool inputEnded_ = false;
+  bool answersEnded_ = false;
+};
+
+// Ends the program when storage for the phone book cannot be obtained: what
+// was queued is written, one line goes to standard error, the exit status is
+// 1 and nothing is saved.
+[[noreturn]] void exitOutOfStorage(Console& console);
+
+}  // namespace phonebook

@@ -1,0 +1,42 @@
+// Conversion between CP949, the one encoding inside the program and in the
+// phone list file, and the encoding of the terminal. It happens only at the
+// console's edge: output just before it is written, input as soon as a line
+// has been read and before any byte limit is applied.
+#pragma once
+
+#include <iconv.h>
+
+#include <string>
+#include <string_view>
+
+namespace phonebook {
+
+class TerminalCodec {
+ public:
+  // A codec for a terminal of `codeset` (as nl_langinfo names it). CP949,
+  // EUC-KR and UHC terminals, the C/POSIX locale (ASCII), an empty name and a
+  // codeset that iconv does not know pass bytes through unchanged.
+  explicit TerminalCodec(const std::string& codeset);
+  ~TerminalCodec();
+  TerminalCodec(const TerminalCodec&) = delete;
+  TerminalCodec& operator=(const TerminalCodec&) = delete;
+
+  bool passesThrough() const { return toTerminal_ == kNone; }
+
+  // Appends `cp949` in the terminal's encoding to `out`. A sequence that
+  // cannot be converted becomes "?".
+  void toTerminal(std::string_view cp949, std::string& out);
+
+  // Appends the terminal's `text` in CP949 to `out`. A sequence that cannot
+  // be converted becomes "?".
+  void fromTerminal(std::string_view text, std::string& out);
+
+ private:
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+  iconv_t toTerminal_ = kNone;
+  iconv_t fromTerminal_ = kNone;
+  bool terminalIsUtf8_ = false;
+};
+
+}  // namespace phonebook

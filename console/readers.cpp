@@ -1,0 +1,82 @@
+#include "console/readers.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "console/line_input.h"
+#include "store/text.h"
+
+namespace phonebook {
+namespace {
+
+bool isDigit(int byte) {
+  return byte >= '0' && byte <= '9';
+}
+
+}  // namespace
+
+bool readLine(Console& console, char* buffer, std::size_t capacity) {
+  buffer[0] = '\0';
+  // One CP949 byte never takes more than four bytes of terminal input, so
+  // this much of the line is enough to fill the buffer; the rest is read
+  // and dropped, so a long line costs no memory.
+  const std::size_t rawLimit = 4 * capacity + 2;
+  std::string raw;
+  int byte = console.getByte();
+  if (byte == Console::kEndOfInput) {
+    console.markInputEnded();
+    return false;
+  }
+  for (; byte != Console::kEndOfInput; byte = console.getByte()) {
+    if (raw.size() < rawLimit) raw.push_back(static_cast<char>(byte));
+    if (byte == '\n') break;
+  }
+  removeNewline(raw);
+
+  std::string text;
+  console.toProgramText(raw, text);
+  // The buffer holds a zero-ended text: a zero byte typed into the line ends
+  // it there.
+  text.resize(std::strlen(text.c_str()));
+  copyFitting(buffer, capacity, text);
+  return true;
+}
+
+NumberRead readNumber(Console& console, int& target) {
+  int byte = console.peekByte();
+  while (byte != Console::kEndOfInput && isWhiteSpace(static_cast<unsigned char>(byte))) {
+    console.getByte();
+    byte = console.peekByte();
+  }
+  if (byte == Console::kEndOfInput) {
+    console.markInputEnded();
+    return NumberRead::kEndOfInput;
+  }
+
+  bool negative = false;
+  if (byte == '+' || byte == '-') {
+    negative = byte == '-';
+    console.getByte();
+    byte = console.peekByte();
+  }
+  if (!isDigit(byte)) {
+    flushLine(console);
+    return NumberRead::kNotANumber;
+  }
+  // Every digit is consumed; past the 32-bit range the value stops growing,
+  // so it cannot overflow here.
+  constexpr std::int64_t kLimit = std::int64_t{INT32_MAX} + 1;
+  std::int64_t value = 0;
+  for (; isDigit(byte); byte = console.peekByte()) {
+    console.getByte();
+    if (value <= kLimit) value = value * 10 + (byte - '0');
+  }
+  flushLine(console);
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return NumberRead::kNotANumber;
+  target = static_cast<int>(value);
+  return NumberRead::kNumber;
+}
+
+}  // namespace phonebook

@@ -1,0 +1,29 @@
+// Reading the user's answers: a whole line into a fixed buffer, or a number.
+#pragma once
+
+#include <cstddef>
+
+#include "console/console.h"
+
+namespace phonebook {
+
+// Reads one whole line of input, through its line break, and keeps it
+// without the break, converted to CP949 and cut to at most capacity - 1
+// bytes without splitting a two-byte character; the rest of a long line is
+// discarded. The kept text ends with a zero byte in `buffer`. A last line
+// without a line break still counts as a line.
+// Returns false, with `buffer` empty and the console marked, when the
+// input had ended.
+// REQUIRES: capacity >= 1.
+bool readLine(Console& console, char* buffer, std::size_t capacity);
+
+enum class NumberRead { kNumber, kNotANumber, kEndOfInput };
+
+// Skips white space and blank lines, reads an optionally signed decimal
+// number and discards the rest of its line ("3abc" and "3 4" give 3).
+// kNumber stores it in `target`; a line that does not begin with a number
+// that fits 32 bits gives kNotANumber and leaves `target` as it was. At the
+// end of input: kEndOfInput, and the console is marked.
+NumberRead readNumber(Console& console, int& target);
+
+}  // namespace phonebook

@@ -1,0 +1,94 @@
+#include "console/screens.h"
+
+#include "console/console.h"
+#include "console/messages.h"
+#include "console/readers.h"
+#include "store/text.h"
+
+namespace phonebook {
+namespace {
+
+// Capacities of the screens' input buffers: a name prompt reads into a
+// buffer the size of the name field; a number, or an edited value, into
+// one the size of the number field.
+constexpr std::size_t kNameBuffer = kNameSize;
+constexpr std::size_t kValueBuffer = kPhoneSize;
+
+}  // namespace
+
+void addEntry(Console& console) {
+  char dname[kNameBuffer];
+  char dphone[kValueBuffer];
+  console.clearScreen();
+  console.print(kAddTitle);
+  console.print(kAddNamePrompt);
+  if (!readLine(console, dname, sizeof dname)) return;
+  console.print(kAddPhonePrompt);
+  if (!readLine(console, dphone, sizeof dphone)) return;
+
+  if (!isStorableText(dname) || !isStorableText(dphone)) {
+    console.print(kAddRejected);
+    return;
+  }
+  PhoneEntry* entry = newEntry(dname, dphone);
+  if (entry == nullptr) exitOutOfStorage(console);
+  if (!insertSorted(entry)) console.print(kAddDone);
+}
+
+void printList(Console& console) {
+  console.clearScreen();
+  console.print(kListTitle);
+  console.printFormat("%s\t\t%s", {kListHeadingName, kListHeadingPhone});
+  for (const PhoneEntry* entry = head; entry != nullptr; entry = entry->next) {
+    console.printFormat("%s\t\t%s\n", {entry->name, entry->phone});
+  }
+}
+
+PhoneEntry* searchEntry(Console& console) {
+  char dname[kNameBuffer];
+  console.clearScreen();
+  console.print(kSearchTitle);
+  if (!readLine(console, dname, sizeof dname)) return nullptr;
+
+  PhoneEntry* entry = findByName(dname);
+  if (entry == nullptr) {
+    console.print(kNotFound);
+  } else if (entry == head) {
+    console.printFormat(kFoundFirst, {entry->name, entry->phone});
+  } else {
+    console.printFormat(kFoundLater, {entry->name, entry->phone});
+  }
+  return entry;
+}
+
+int editEntry(Console& console, PhoneEntry* entry, int item) {
+  char temp[kValueBuffer];
+  console.clearScreen();
+  console.print(kEditTitle);
+  if (!readLine(console, temp, sizeof temp)) return 0;
+
+  if (entry == nullptr || (item != 1 && item != 2)) return 0;
+  if (!isStorableText(temp)) {
+    console.print(kEditRejected);
+    return 0;
+  }
+  // A value may be longer than a name can be: keep what fits, whole
+  // characters only.
+  if (item == 1) {
+    copyFitting(entry->name, kNameSize, temp);
+  } else {
+    copyFitting(entry->phone, kPhoneSize, temp);
+  }
+  console.print(kEdited);
+  return 1;
+}
+
+int deleteEntry(Console& console) {
+  char dname[kNameBuffer];
+  console.clearScreen();
+  console.print(kDeletePrompt);
+  if (!readLine(console, dname, sizeof dname)) return 0;
+  return removeByName(dname);
+}
+
+}  // namespace phonebook
