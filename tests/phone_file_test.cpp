@@ -1,0 +1,157 @@
+#include "store/phone_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace phonebook {
+namespace {
+
+using testing::cp949;
+using namespace std::string_literals;
+using Items = std::vector<std::string>;
+
+Items contents() {
+  Items items;
+  for (PhoneEntry* entry = head; entry != nullptr; entry = entry->next) {
+    items.push_back(std::string(entry->name) + ":" + entry->phone);
+  }
+  return items;
+}
+
+// An open in-memory file holding `content`, read from its start.
+int memoryFile(const std::string& content) {
+  int fd = memfd_create("PhoneList.txt", 0);
+  EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+LoadResult loadText(const std::string& content) {
+  int fd = memoryFile(content);
+  LoadResult result = readPhoneList(fd);
+  close(fd);
+  return result;
+}
+
+std::string savedText() {
+  int fd = memfd_create("saved", 0);
+  EXPECT_TRUE(writePhoneList(fd));
+  std::string text(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
+  EXPECT_EQ(pread(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+  close(fd);
+  return text;
+}
+
+class PhoneFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { clearList(); }
+};
+
+TEST_F(PhoneFileTest, LoadsEqualNamesInTheOrderOfOneByOneInsertion) {
+  EXPECT_EQ(loadText("Ahn 1\r\nLee 2\r\nLee 3\r\nLee 4\r\n"), LoadResult::kLoaded);
+  EXPECT_EQ(contents(), (Items{"Ahn:1", "Lee:4", "Lee:3", "Lee:2"}));
+  clearList();
+  loadText("Lee 2\r\nLee 3\r\nLee 4\r\n");
+  EXPECT_EQ(contents(), (Items{"Lee:2", "Lee:4", "Lee:3"}));
+  clearList();
+  // The first Lee is first until Ahn arrives; Lees read later go before it.
+  loadText("Lee 0 Lee 1 Ahn 2 Lee 3 Lee 4");
+  EXPECT_EQ(contents(), (Items{"Ahn:2", "Lee:4", "Lee:3", "Lee:0", "Lee:1"}));
+}
+
+TEST_F(PhoneFileTest, LoadsCp949NamesInByteOrder) {
+  loadText(cp949("홍길동 010-123-456\r\n김철수 02-987-654\r\n"));
+  EXPECT_EQ(contents(), (Items{cp949("김철수:02-987-654"), cp949("홍길동:010-123-456")}));
+}
+
+TEST_F(PhoneFileTest, AnyWhiteSpaceSeparatesTokens) {
+  const Items expected{"Ahn:1", "Lee:2"};
+  for (const std::string& text : {"Ahn 1 Lee 2"s, "Ahn\n1\n\n\nLee\t2\n"s,
+                                  "  Ahn  1\r\n\r\n\v\fLee 2"s, "Ahn 1\r\nLee 2\r\n"s}) {
+    loadText(text);
+    EXPECT_EQ(contents(), expected) << text;
+    clearList();
+  }
+}
+
+TEST_F(PhoneFileTest, OddTokensLongTokensAndZeroBytes) {
+  EXPECT_EQ(loadText("Ahn 1 Lonely"), LoadResult::kLoaded);
+  EXPECT_EQ(contents(), (Items{"Ahn:1"}));
+  clearList();
+
+  // Longer than the fields: cut to 29 and 49 bytes, never inside a character.
+  std::string longName = "a"s + cp949("가나다라마바사아자차카타파하가");  // 31 bytes
+  loadText(longName + " " + std::string(80, '7') + "\nNext 1\n");
+  EXPECT_EQ(contents(), (Items{"Next:1", "a"s + cp949("가나다라마바사아자차카타파하") + ":" +
+                                             std::string(49, '7')}));
+  clearList();
+
+  // A zero byte ends a text; a record left with an empty one is dropped,
+  // and the records after it keep their pairing.
+  loadText("ab\0cd 1 \0x 2 Lee 3"s);
+  EXPECT_EQ(contents(), (Items{"Lee:3", "ab:1"}));
+}
+
+TEST_F(PhoneFileTest, WritesOneRecordPerLineWithCrLf) {
+  EXPECT_EQ(savedText(), "");
+  loadText(cp949("홍길동 010 Ahn 1"));
+  EXPECT_EQ(savedText(), "Ahn 1\r\n" + cp949("홍길동 010\r\n"));
+}
+
+// The fast load must give exactly the list that inserting every record with
+// insertSorted gives, ties and all.
+TEST_F(PhoneFileTest, FastLoadEqualsOneByOneInsertionOnRandomFiles) {
+  std::mt19937 random(20261209);
+  const std::vector<std::string> names = {
+      "A",    "B",        "Ba",        "C",        "Lee",       "Leee",          "Park",
+      "a",    "abcdefgh", "abcdefghi", "abcdefgi", cp949("김"), cp949("김철수"), cp949("홍길동"),
+      "\x7F", "\x80\x80"};
+  for (int round = 0; round < 300; ++round) {
+    std::size_t records = std::uniform_int_distribution<std::size_t>(0, 60)(random);
+    std::size_t distinct = std::uniform_int_distribution<std::size_t>(1, names.size())(random);
+    std::string file;
+    Items expected;
+    for (std::size_t i = 0; i < records; ++i) {
+      std::string name = names[random() % distinct];
+      std::string phone = std::to_string(i);
+      file += name + (random() % 2 ? " " : "\r\n ") + phone + "\n";
+      insertSorted(newEntry(name.c_str(), phone.c_str()));
+    }
+    expected = contents();
+    clearList();
+    loadText(file);
+    ASSERT_EQ(contents(), expected) << "round " << round << ":\n" << file;
+    clearList();
+  }
+}
+
+TEST_F(PhoneFileTest, SaveAndLoadGiveBackTheSameEntries) {
+  loadText("Lee 1 Ahn 2 Lee 3 Park 4 Lee 5 Ahn 6");
+  const Items before = contents();
+  auto roundTrip = [] {
+    std::string saved = savedText();
+    clearList();
+    loadText(saved);
+  };
+  // Loading reverses each run of equal names (the first entry aside), so
+  // one round trip keeps the entries and their name order ...
+  roundTrip();
+  Items once = contents();
+  EXPECT_NE(once, before);
+  EXPECT_TRUE(std::is_permutation(once.begin(), once.end(), before.begin(), before.end()));
+  // ... and a second one restores the very same list.
+  roundTrip();
+  EXPECT_EQ(contents(), before);
+}
+
+}  // namespace
+}  // namespace phonebook

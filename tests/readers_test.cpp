@@ -1,0 +1,167 @@
+#include "console/readers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console/line_input.h"
+#include "console/scripted_terminal.h"
+#include "tests/test_support.h"
+
+namespace phonebook {
+namespace {
+
+using testing::cp949;
+using namespace std::string_literals;
+
+// Reads one line with `capacity` from `input` on a terminal of `codeset`,
+// and returns the kept text and the rest of the input, which the next read
+// would see.
+struct LineRead {
+  bool read;
+  std::string text;
+  std::string rest;
+};
+
+LineRead readOneLine(const std::string& input, std::size_t capacity,
+                     const std::string& codeset = "") {
+  ScriptedTerminal terminal(input);
+  Console console(terminal, codeset);
+  std::vector<char> buffer(capacity, 'x');
+  LineRead result{readLine(console, buffer.data(), capacity), buffer.data(), ""};
+  for (int byte = console.getByte(); byte != Console::kEndOfInput; byte = console.getByte()) {
+    result.rest.push_back(static_cast<char>(byte));
+  }
+  return result;
+}
+
+TEST(ReadLineTest, KeepsTheWholeLineAndNeverTheNext) {
+  struct Case {
+    std::string input;
+    std::size_t capacity;
+    std::string text;
+  };
+  const std::string name29(29, 'n');
+  const std::string name40(40, 'n');
+  const Case cases[] = {
+      {"Lee\nnext", 30, "Lee"},
+      {"Lee\r\nnext", 30, "Lee"},
+      {"\nnext", 30, ""},
+      {name29 + "\nnext", 30, name29},  // fits exactly
+      {name40 + "\nnext", 30, name29},  // cut, the rest dropped
+      {std::string(5000, 'n') + "\nnext", 50, std::string(49, 'n')},
+      {"a\rb\nnext", 30, "a\rb"},   // a lone CR is no line break
+      {"ab\0cd\nnext"s, 30, "ab"},  // a zero byte ends the text
+  };
+  for (const Case& c : cases) {
+    LineRead result = readOneLine(c.input, c.capacity);
+    EXPECT_TRUE(result.read) << c.input;
+    EXPECT_EQ(result.text, c.text) << c.input;
+    EXPECT_EQ(result.rest, "next") << c.input;
+  }
+}
+
+TEST(ReadLineTest, CutsOnCharacterBoundariesAfterConversion) {
+  // 15 Hangul syllables: 30 CP949 bytes, 45 UTF-8 bytes.
+  const std::string utf8 = "가나다라마바사아자차카타파하가";
+  const std::string kept = cp949("가나다라마바사아자차카타파하");  // 28 bytes
+  EXPECT_EQ(readOneLine(cp949(utf8) + "\n", 30).text, kept);
+  EXPECT_EQ(readOneLine(utf8 + "\n", 30, "UTF-8").text, kept);
+  // "a" and 14 syllables: 29 bytes, kept whole only once converted.
+  const std::string a14 = "a가나다라마바사아자차카타파하";
+  EXPECT_EQ(readOneLine(a14 + "\n", 30, "UTF-8").text, cp949(a14));
+  // Converted before the limit applies: 16 syllables of UTF-8 fit capacity 50.
+  EXPECT_EQ(readOneLine(utf8 + "가\n", 50, "UTF-8").text, cp949(utf8 + "가"));
+}
+
+TEST(ReadLineTest, UnconvertibleInputBecomesQuestionMarks) {
+  EXPECT_EQ(readOneLine("a\xFF"
+                        "b\n",
+                        30, "UTF-8")
+                .text,
+            "a?b");
+  EXPECT_EQ(readOneLine("x\xF0\x9F\x98\x80y\n", 30, "UTF-8").text, "x?y");  // no emoji in CP949
+  EXPECT_EQ(readOneLine("\xEA\xB0\n", 30, "UTF-8").text, "??");             // cut off
+}
+
+TEST(ReadLineTest, EndOfInput) {
+  LineRead empty = readOneLine("", 30);
+  EXPECT_FALSE(empty.read);
+  EXPECT_EQ(empty.text, "");
+  LineRead last = readOneLine("Lee", 30);  // a last line without a line break
+  EXPECT_TRUE(last.read);
+  EXPECT_EQ(last.text, "Lee");
+}
+
+struct NumberCase {
+  std::string input;
+  NumberRead read;
+  int value;
+  std::string rest;
+};
+
+TEST(ReadNumberTest, ReadsANumberAndDiscardsItsLine) {
+  const NumberCase cases[] = {
+      {"3\nnext", NumberRead::kNumber, 3, "next"},
+      {"+3\nnext", NumberRead::kNumber, 3, "next"},
+      {"-1\nnext", NumberRead::kNumber, -1, "next"},
+      {"3abc\nnext", NumberRead::kNumber, 3, "next"},
+      {" 2\nnext", NumberRead::kNumber, 2, "next"},
+      {"1 2\nnext", NumberRead::kNumber, 1, "next"},
+      {"\n\n \t\n4\r\nnext", NumberRead::kNumber, 4, "next"},  // blank lines skipped
+      {"2147483647\nnext", NumberRead::kNumber, 2147483647, "next"},
+      {"-2147483648\nnext", NumberRead::kNumber, -2147483647 - 1, "next"},
+      {"0", NumberRead::kNumber, 0, ""},  // a last line without a line break
+      {"abc\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"+\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"- 3\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"2147483648\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"-2147483649\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"99999999999999999999999\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"", NumberRead::kEndOfInput, 99, ""},
+      {"\n  \n", NumberRead::kEndOfInput, 99, ""},
+  };
+  for (const NumberCase& c : cases) {
+    ScriptedTerminal terminal(c.input);
+    Console console(terminal, "");
+    int target = 99;
+    EXPECT_EQ(readNumber(console, target), c.read) << c.input;
+    EXPECT_EQ(target, c.value) << c.input;
+    EXPECT_EQ(console.inputEnded(), c.read == NumberRead::kEndOfInput) << c.input;
+    std::string rest;
+    for (int byte = console.getByte(); byte != Console::kEndOfInput; byte = console.getByte()) {
+      rest.push_back(static_cast<char>(byte));
+    }
+    EXPECT_EQ(rest, c.rest) << c.input;
+  }
+}
+
+TEST(LineInputTest, RemoveNewlineTakesOnlyALineBreak) {
+  for (auto [line, expected] : std::vector<std::pair<std::string, std::string>>{{"abc\n", "abc"},
+                                                                                {"abc\r\n", "abc"},
+                                                                                {"abc", "abc"},
+                                                                                {"abc\r", "abc\r"},
+                                                                                {"", ""},
+                                                                                {"\n", ""}}) {
+    removeNewline(line);
+    EXPECT_EQ(line, expected);
+  }
+}
+
+TEST(ConsoleTest, OutputIsConvertedForAUtf8TerminalOnly) {
+  const std::string text = cp949("전화번호부") + "\xFF";
+  ScriptedTerminal utf8Terminal("");
+  ScriptedTerminal plainTerminal("");
+  {
+    Console utf8(utf8Terminal, "UTF-8");
+    Console plain(plainTerminal, "ANSI_X3.4-1968");
+    utf8.printFormat("%s|%s\n", {text, "x"});
+    plain.printFormat("%s|%s\n", {text, "x"});
+  }
+  EXPECT_EQ(utf8Terminal.output(), "전화번호부?|x\n");
+  EXPECT_EQ(plainTerminal.output(), text + "|x\n");
+}
+
+}  // namespace
+}  // namespace phonebook

@@ -1,0 +1,102 @@
+#include "tests/test_support.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace phonebook::testing {
+
+std::string cp949(const std::string& utf8) {
+  iconv_t converter = iconv_open("CP949", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP949 in iconv");
+  std::string out(utf8.size() * 2 + 1, '\0');
+  char* source = const_cast<char*>(utf8.data());
+  std::size_t sourceLeft = utf8.size();
+  char* target = out.data();
+  std::size_t room = out.size();
+  std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
+  iconv_close(converter);
+  if (result == static_cast<std::size_t>(-1)) throw std::runtime_error("not CP949: " + utf8);
+  out.resize(out.size() - room);
+  return out;
+}
+
+TempDir::TempDir() {
+  std::string pattern = std::filesystem::temp_directory_path().string() + "/phonebook-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  // Tests may leave read-only directories behind; give the bits back first.
+  std::error_code ignored;
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+Outcome runPhonebook(const std::string& directory, const Run& run) {
+  TempDir streams;
+  writeFile(streams.file("in"), run.input);
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    // No controlling terminal, as in CI: the program must neither clear nor
+    // wait.
+    setsid();
+    int in = open(streams.file("in").c_str(), O_RDONLY);
+    int out = open(streams.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int err = open(streams.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(120);
+    }
+    if (chdir(directory.c_str()) != 0) _exit(121);
+    if (run.maxFileSize) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{*run.maxFileSize, *run.maxFileSize};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (run.maxAddressSpace) {
+      rlimit limit{*run.maxAddressSpace, *run.maxAddressSpace};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    if (run.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(122);
+    setenv("LC_ALL", run.locale.c_str(), 1);
+    execl(PHONEBOOK_BINARY, PHONEBOOK_BINARY, static_cast<char*>(nullptr));
+    _exit(123);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  Outcome outcome;
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  outcome.output = readFile(streams.file("out"));
+  outcome.errors = readFile(streams.file("err"));
+  return outcome;
+}
+
+}  // namespace phonebook::testing

@@ -1,0 +1,59 @@
+// Helpers shared by the tests: CP949 text from readable UTF-8, temporary
+// directories, and running the real program with a scripted input.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace phonebook::testing {
+
+// `utf8` converted to CP949, so that tests can be written in readable text.
+std::string cp949(const std::string& utf8);
+
+// A fresh directory, removed with its content when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+
+struct Run {
+  std::string input;                      // standard input, whole
+  std::string locale = "C";               // LC_ALL
+  std::optional<rlim_t> maxFileSize;      // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<rlim_t> maxAddressSpace;  // RLIMIT_AS
+  bool asNobody = false;                  // drop root's privileges, where the tests run as root
+};
+
+// A run with only its standard input and locale given.
+inline Run script(std::string input, std::string locale = "C") {
+  Run run;
+  run.input = std::move(input);
+  run.locale = std::move(locale);
+  return run;
+}
+
+struct Outcome {
+  int status = -1;  // exit status, or 128 + signal
+  std::string output;
+  std::string errors;
+};
+
+// Runs the built phonebook in `directory` with no controlling terminal.
+Outcome runPhonebook(const std::string& directory, const Run& run);
+
+}  // namespace phonebook::testing
