@@ -1,0 +1,191 @@
+// The phone list file through the real program: what one run saves the next
+// one finds, and no failure of disk, permission or input costs a byte of
+// what was saved before.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace phonebook {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::cp949;
+using testing::readFile;
+using testing::runPhonebook;
+using testing::script;
+using testing::TempDir;
+using testing::writeFile;
+
+const std::string kFileOpenFail = "File Open Fail";
+const std::string kSaved = cp949("\n\n전화번호부를 저장합니다.\n\n");
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The names of the files in `dir`: a failed save must leave nothing behind.
+std::vector<std::string> filesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A phone book of `count` records, larger than any limit the tests set.
+std::string manyRecords(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i)
+    text += "Name" + std::to_string(i) + " 010-" + std::to_string(i) + "\r\n";
+  return text;
+}
+
+TEST(PhoneFileRunTest, EntriesOutlastARunInBothLocales) {
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    TempDir dir;
+    std::string add = "1\n홍길동\n010-123-456\n1\n김철수\n02-987-654\n0\n";
+    if (std::string(locale) == "C") add = cp949(add);
+    EXPECT_EQ(runPhonebook(dir.path(), script(add, locale)).status, 0);
+    // Bytes in the file are CP949 whatever the terminal speaks.
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt")),
+              cp949("김철수 02-987-654\r\n홍길동 010-123-456\r\n"));
+    testing::Outcome again = runPhonebook(dir.path(), script("2\n0\n", locale));
+    std::string listed = "김철수\t\t02-987-654\n홍길동\t\t010-123-456\n";
+    if (std::string(locale) == "C") listed = cp949(listed);
+    EXPECT_NE(again.output.find(listed), std::string::npos);
+    EXPECT_EQ(again.status, 0);
+  }
+}
+
+TEST(PhoneFileRunTest, AnEditedOrderIsSortedAgainByTheNextRun) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\nLee 2\r\n");
+  EXPECT_EQ(runPhonebook(dir.path(), script("4\nAhn\n1\nMoon\n0\n")).status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Moon 1\r\nLee 2\r\n");
+  EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Lee 2\r\nMoon 1\r\n");
+}
+
+TEST(PhoneFileRunTest, NoFileStartsEmptyAndZeroWritesAnEmptyFile) {
+  TempDir dir;
+  testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"));
+  EXPECT_EQ(outcome.output.substr(0, kFileOpenFail.size()), kFileOpenFail);
+  EXPECT_TRUE(endsWith(outcome.output, kSaved));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "");
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST(PhoneFileRunTest, SaveKeepsPermissionBitsAndFollowsSymbolicLinks) {
+  TempDir dir;
+  fs::create_directory(dir.file("books"));
+  writeFile(dir.file("books/mine.txt"), "Ahn 1\r\n");
+  chmod(dir.file("books/mine.txt").c_str(), 0640);
+  fs::create_symlink("books/mine.txt", dir.file("PhoneList.txt"));
+
+  EXPECT_EQ(runPhonebook(dir.path(), script("1\nLee\n2\n0\n")).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir.file("PhoneList.txt")));
+  EXPECT_EQ(readFile(dir.file("books/mine.txt")), "Ahn 1\r\nLee 2\r\n");
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("books/mine.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(filesIn(dir.file("books")), std::vector<std::string>{"mine.txt"});
+}
+
+// Every way a save can fail: "File Open Fail", no save text, status 1, the
+// old file byte for byte as it was and no new file left behind.
+void expectFailedSave(const testing::Outcome& outcome, const std::string& file,
+                      const std::string& before) {
+  EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail)) << outcome.output;
+  EXPECT_EQ(outcome.output.find(kSaved), std::string::npos);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(readFile(file), before);
+}
+
+TEST(PhoneFileRunTest, ASaveThatHitsAFileSizeLimitKeepsTheOldFile) {
+  TempDir dir;
+  const std::string before = manyRecords(100);
+  writeFile(dir.file("PhoneList.txt"), before);
+  testing::Run run = script("1\nKim\n1\n0\n");
+  run.maxFileSize = 1024;
+  expectFailedSave(runPhonebook(dir.path(), run), dir.file("PhoneList.txt"), before);
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(PhoneFileRunTest, ASaveIntoAReadOnlyDirectoryKeepsTheOldFile) {
+  TempDir dir;
+  const std::string before = "Ahn 1\r\n";
+  writeFile(dir.file("PhoneList.txt"), before);
+  chmod(dir.file("PhoneList.txt").c_str(), 0644);
+  chmod(dir.path().c_str(), 0555);
+  testing::Run run = script("1\nKim\n1\n0\n");
+  run.asNobody = true;  // root writes anywhere
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  chmod(dir.path().c_str(), 0700);
+  expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
+  {
+    SCOPED_TRACE("a file without read permission");
+    TempDir dir;
+    chmod(dir.path().c_str(), 0777);
+    const std::string before = "Ahn 1\r\n";
+    writeFile(dir.file("PhoneList.txt"), before);
+    chmod(dir.file("PhoneList.txt").c_str(), 0200);
+    testing::Run run = script("2\n0\n");
+    run.asNobody = true;
+    testing::Outcome outcome = runPhonebook(dir.path(), run);
+    EXPECT_EQ(outcome.output.substr(0, kFileOpenFail.size()), kFileOpenFail);
+    chmod(dir.file("PhoneList.txt").c_str(), 0600);
+    expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+  }
+  {
+    SCOPED_TRACE("a directory of that name: it opens but cannot be read");
+    TempDir dir;
+    fs::create_directory(dir.file("PhoneList.txt"));
+    writeFile(dir.file("PhoneList.txt/keep"), "x");
+    testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"));
+    EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(fs::is_directory(dir.file("PhoneList.txt")));
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt/keep")), "x");
+  }
+}
+
+TEST(PhoneFileRunTest, EndOfInputLeavesTheFileAsItWas) {
+  TempDir dir;
+  const std::string before = "Ahn 1\nLee 2";  // not as the program would write it
+  writeFile(dir.file("PhoneList.txt"), before);
+  EXPECT_EQ(runPhonebook(dir.path(), script("5\nAhn\n1\nKim\n1\n")).status, 1);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), before);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer reserves more address space than the limit allows.
+TEST(PhoneFileRunTest, StorageThatCannotBeObtainedEndsTheProgramAndKeepsTheFile) {
+  TempDir dir;
+  const std::string before = manyRecords(400000);  // about 40 MB of entries
+  writeFile(dir.file("PhoneList.txt"), before);
+  testing::Run run = script("0\n");
+  run.maxAddressSpace = 32 << 20;
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.errors.find("out of memory"), std::string::npos) << outcome.errors;
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), before);
+}
+#endif
+
+}  // namespace
+}  // namespace phonebook

@@ -1,0 +1,85 @@
+// The program on a real (pseudo-)terminal: the screen is cleared, the pause
+// waits for a key from the terminal, and it leaves standard input unread.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace phonebook {
+namespace {
+
+using testing::cp949;
+
+// Reads what the program writes to the terminal until `wanted` has been
+// seen or `seconds` have passed; returns all that was read.
+std::string readUntil(int master, const std::string& wanted, double seconds) {
+  std::string seen;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (seen.find(wanted) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    char chunk[4096];
+    ssize_t got = read(master, chunk, sizeof chunk);
+    if (got <= 0) break;
+    seen.append(chunk, static_cast<std::size_t>(got));
+  }
+  return seen;
+}
+
+TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
+  testing::TempDir dir;
+  // Standard input is a file, not the terminal: an invalid choice, then 0.
+  testing::writeFile(dir.file("input"), "7\n0\n");
+  int master = -1;
+  pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(121);
+    int input = open("input", O_RDONLY);
+    if (input < 0 || dup2(input, 0) < 0) _exit(120);
+    setenv("LC_ALL", "C", 1);
+    execl(PHONEBOOK_BINARY, PHONEBOOK_BINARY, static_cast<char*>(nullptr));
+    _exit(123);
+  }
+
+  const std::string clear = "\x1b[H\x1b[2J\x1b[3J";
+  const std::string pausePrompt = cp949("계속하려면 아무 키나 누르십시오 . . . ");
+  std::string screen = readUntil(master, pausePrompt, 10);
+  ASSERT_NE(screen.find(pausePrompt), std::string::npos) << screen;
+  EXPECT_EQ(screen.find(clear), screen.find(cp949("\t\t전화번호부")) - clear.size());
+  EXPECT_NE(screen.find(cp949("잘못된 입력입니다.")), std::string::npos);
+
+  // Waiting, with the terminal in single-key mode, not echoing ...
+  readUntil(master, "never printed", 0.3);
+  EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "the pause did not wait";
+  termios settings;
+  ASSERT_EQ(tcgetattr(master, &settings), 0);
+  EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
+
+  // ... until a key is pressed there; then "0" is still waiting on standard
+  // input, and the program saves and ends.
+  ASSERT_EQ(write(master, "k", 1), 1);
+  std::string rest = readUntil(master, cp949("저장합니다."), 10);
+  EXPECT_NE(rest.find(cp949("저장합니다.")), std::string::npos) << rest;
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(tcgetattr(master, &settings), 0);
+  EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  close(master);
+  EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "");
+}
+
+}  // namespace
+}  // namespace phonebook
