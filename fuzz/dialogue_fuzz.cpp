@@ -1,0 +1,60 @@
+// Any bytes as standard input to the whole dialogue, in process, against a
+// phone book loaded from a small file. It must end at the end of the input
+// without a crash or a leak, and a phone book it saves must load again.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "console/console.h"
+#include "console/main_menu.h"
+#include "console/scripted_terminal.h"
+#include "store/phone_file.h"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+int memoryFile(const std::string& content) {
+  int fd = memfd_create("PhoneList.txt", 0);
+  require(fd >= 0);
+  require(write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()));
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+// Choice 0 saves into memory; the saved file must load back.
+bool saveInMemory(phonebook::LoadResult loaded) {
+  require(loaded == phonebook::LoadResult::kLoaded);
+  int fd = memoryFile("");
+  bool written = phonebook::writePhoneList(fd);
+  close(fd);
+  return written;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const std::string codeset = data[0] & 1 ? "UTF-8" : "";
+  const std::string seed =
+      "Ahn 1\r\nLee 2\r\nLee 3\r\n\xC8\xAB\xB1\xE6\xB5\xBF 010-123-456\r\n"
+      "\xB1\xE8\xC3\xB6\xBC\xF6 02-987-654\r\n";
+  int fd = memoryFile(seed);
+  phonebook::LoadResult loaded = phonebook::readPhoneList(fd);
+  close(fd);
+
+  phonebook::ScriptedTerminal terminal(
+      std::string(reinterpret_cast<const char*>(data + 1), size - 1), 1 + data[0] % 64);
+  {
+    phonebook::Console console(terminal, codeset);
+    int status = phonebook::runMainMenu(console, loaded, saveInMemory);
+    require(status == 0 || status == 1);
+  }
+  phonebook::clearList();
+  return 0;
+}

@@ -1,0 +1,126 @@
+// Any bytes as standard input to the line and number readers, on a
+// pass-through and on a UTF-8 console. A line read keeps at most capacity - 1
+// bytes, is the start of the converted line cut on a character boundary, and
+// never takes input past its own line; a number read takes what "%d" would
+// and the rest of its line, no more.
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "console/console.h"
+#include "console/encoding.h"
+#include "console/readers.h"
+#include "console/scripted_terminal.h"
+#include "store/text.h"
+
+namespace {
+
+using phonebook::Console;
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Where the line that starts at `at` ends, line feed included.
+size_t lineEnd(const std::string& input, size_t at) {
+  size_t feed = input.find('\n', at);
+  return feed == std::string::npos ? input.size() : feed + 1;
+}
+
+void checkNextByte(Console& console, const std::string& input, size_t at) {
+  int next = console.peekByte();
+  require(at == input.size() ? next == Console::kEndOfInput
+                             : next == static_cast<unsigned char>(input[at]));
+}
+
+// Reads a line at `at` and checks it; returns where the next read starts.
+size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::string& input,
+                 size_t at, size_t capacity) {
+  char buffer[64];
+  bool read = phonebook::readLine(console, buffer, capacity);
+  require(read == (at < input.size()));
+  if (!read) return at;
+  size_t end = lineEnd(input, at);
+  std::string raw = input.substr(at, end - at);
+  if (!raw.empty() && raw.back() == '\n') {
+    raw.pop_back();
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+  }
+  std::string full;
+  codec.fromTerminal(raw, full);
+  full.resize(std::strlen(full.c_str()));
+
+  std::string kept(buffer);
+  require(kept.size() <= capacity - 1);
+  require(full.compare(0, kept.size(), kept) == 0);
+  if (kept.size() < full.size()) {
+    // Cut: on a character boundary, and only where the next one won't fit.
+    size_t boundary = 0;
+    while (boundary < kept.size()) boundary += phonebook::isLeadByte(full[boundary]) ? 2 : 1;
+    require(boundary == kept.size());
+    size_t next = phonebook::isLeadByte(full[boundary]) ? 2 : 1;
+    require(kept.size() + next > capacity - 1);
+  }
+  checkNextByte(console, input, end);
+  return end;
+}
+
+size_t checkNumber(Console& console, const std::string& input, size_t at) {
+  int target = 12345;
+  phonebook::NumberRead read = phonebook::readNumber(console, target);
+  while (at < input.size() && phonebook::isWhiteSpace(input[at])) ++at;
+  if (at == input.size()) {
+    require(read == phonebook::NumberRead::kEndOfInput);
+    return at;
+  }
+  // from_chars takes a minus sign itself, but not a plus.
+  size_t number = input[at] == '+' ? at + 1 : at;
+  bool plusMinus = number != at && number < input.size() && input[number] == '-';
+  int expected = 0;
+  auto parsed = std::from_chars(input.data() + number, input.data() + lineEnd(input, at), expected);
+  bool isNumber = !plusMinus && parsed.ec == std::errc();
+  if (isNumber) {
+    require(read == phonebook::NumberRead::kNumber && target == expected);
+  } else {
+    require(read == phonebook::NumberRead::kNotANumber && target == 12345);
+  }
+  size_t end = lineEnd(input, at);
+  checkNextByte(console, input, end);
+  return end;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  // The first byte chooses the console, the second the order of the reads.
+  const std::string codeset = data[0] & 1 ? "UTF-8" : "";
+  const unsigned plan = data[1];
+  const std::string input(reinterpret_cast<const char*>(data + 2), size - 2);
+
+  phonebook::ScriptedTerminal terminal(input, 1 + (data[0] >> 1) % 16);
+  Console console(terminal, codeset);
+  phonebook::TerminalCodec codec(codeset);
+  size_t at = 0;
+  for (unsigned step = 0; at < input.size(); ++step) {
+    switch ((plan >> (step % 4 * 2)) & 3) {
+      case 0:
+        at = checkNumber(console, input, at);
+        break;
+      case 1:
+        at = checkLine(console, codec, input, at, 30);
+        break;
+      case 2:
+        at = checkLine(console, codec, input, at, 50);
+        break;
+      case 3:
+        at = checkLine(console, codec, input, at, 2);
+        break;
+    }
+  }
+  char last[2];
+  require(!phonebook::readLine(console, last, sizeof last) && console.inputEnded());
+  return 0;
+}
