@@ -183,5 +183,22 @@ TEST(ScreensTest, Utf8TerminalSeesUtf8AndTypesUtf8) {
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), cp949("김철수 02\r\n홍길동 010\r\n"));
 }
 
+TEST(ScreensTest, TheLocaleNamesTheTerminalsEncoding) {
+  struct Case {
+    const char* locale;
+    bool utf8;
+  };
+  // ko_KR locales are not installed here: their names alone must decide.
+  for (const Case& c : {Case{"C.UTF-8", true}, Case{"ko_KR.UTF-8", true}, Case{"ko_KR.utf8", true},
+                        Case{"C", false}, Case{"POSIX", false}, Case{"ko_KR.CP949", false},
+                        Case{"ko_KR.EUC-KR", false}, Case{"ko_KR", false}}) {
+    SCOPED_TRACE(c.locale);
+    testing::TempDir dir;
+    testing::Outcome outcome = testing::runPhonebook(dir.path(), testing::script("0\n", c.locale));
+    std::string expected = kStartMissing + kMenu + kSaved;
+    EXPECT_EQ(outcome.output, c.utf8 ? expected : cp949(expected));
+  }
+}
+
 }  // namespace
 }  // namespace phonebook
