@@ -119,7 +119,7 @@ class Loader {
   using Records = std::vector<Record, PopulatedAllocator<Record>>;
 
   void endToken();
-  int compareNames(const Record& a, const Record& b) const;
+  int compareRecordNames(const Record& a, const Record& b) const;
   Records sortedRecords() const;
 
   char token_[kTokenKeep];
@@ -159,7 +159,7 @@ void Loader::endToken() {
 
 // Names hold no zero byte, so equal keys whose last byte is zero mean the
 // names ended within the key and are equal; otherwise both go on past it.
-int Loader::compareNames(const Record& a, const Record& b) const {
+int Loader::compareRecordNames(const Record& a, const Record& b) const {
   if (a.key != b.key) return a.key < b.key ? -1 : 1;
   if ((a.key & 0xFF) == 0) return 0;
   PackedText nameA = textAt(texts_.data() + a.offset);
@@ -186,14 +186,14 @@ Loader::Records Loader::sortedRecords() const {
   }
 
   std::sort(records.begin(), records.end(), [this](const Record& a, const Record& b) {
-    int order = compareNames(a, b);
+    int order = compareRecordNames(a, b);
     return order != 0 ? order < 0 : a.offset < b.offset;
   });
 
   auto group = records.begin();
   while (group != records.end()) {
     auto end = std::find_if(group + 1, records.end(),
-                            [&](const Record& r) { return compareNames(*group, r) != 0; });
+                            [&](const Record& r) { return compareRecordNames(*group, r) != 0; });
     std::size_t first = group->offset;
     bool becameFirst = std::binary_search(newFirsts.begin(), newFirsts.end(), first);
     // In file order the group is [first][while first][after first lost].
