@@ -84,6 +84,8 @@ class SystemTerminal : public Terminal {
     pausedTerminal = tty_;
     for (std::size_t i = 0; i < std::size(kExitSignals); ++i) {
       sigaction(kExitSignals[i], &restore, &previous[i]);
+      // A signal that the program was started to ignore stays ignored.
+      if (previous[i].sa_handler == SIG_IGN) sigaction(kExitSignals[i], &previous[i], nullptr);
     }
 
     // One key, unbuffered by lines and not echoed; signals stay on, so

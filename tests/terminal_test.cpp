@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "tests/test_support.h"
@@ -37,24 +39,40 @@ std::string readUntil(int master, const std::string& wanted, double seconds) {
   return seen;
 }
 
-TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
-  testing::TempDir dir;
-  // Standard input is a file, not the terminal: an invalid choice, then 0.
-  testing::writeFile(dir.file("input"), "7\n0\n");
-  int master = -1;
+const std::string kPausePrompt = cp949("계속하려면 아무 키나 누르십시오 . . . ");
+
+// Starts the program in `dir` on a new pseudo-terminal, with standard input
+// from the file "input" there, not from the terminal. Returns its pid and
+// sets `master` to the terminal's other end.
+pid_t startOnTerminal(const testing::TempDir& dir, const std::string& input, int& master) {
+  testing::writeFile(dir.file("input"), input);
   pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(child, 0);
   if (child == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(121);
-    int input = open("input", O_RDONLY);
-    if (input < 0 || dup2(input, 0) < 0) _exit(120);
+    int in = open("input", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0) _exit(120);
     setenv("LC_ALL", "C", 1);
     execl(PHONEBOOK_BINARY, PHONEBOOK_BINARY, static_cast<char*>(nullptr));
     _exit(123);
   }
+  return child;
+}
+
+bool terminalIsCooked(int master) {
+  termios settings;
+  return tcgetattr(master, &settings) == 0 &&
+         (settings.c_lflag & (ICANON | ECHO)) == static_cast<tcflag_t>(ICANON | ECHO);
+}
+
+TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
+  testing::TempDir dir;
+  int master = -1;
+  // An invalid choice, then 0.
+  pid_t child = startOnTerminal(dir, "7\n0\n", master);
+  ASSERT_GE(child, 0);
 
   const std::string clear = "\x1b[H\x1b[2J\x1b[3J";
-  const std::string pausePrompt = cp949("계속하려면 아무 키나 누르십시오 . . . ");
+  const std::string pausePrompt = kPausePrompt;
   std::string screen = readUntil(master, pausePrompt, 10);
   ASSERT_NE(screen.find(pausePrompt), std::string::npos) << screen;
   EXPECT_EQ(screen.find(clear), screen.find(cp949("\t\t전화번호부")) - clear.size());
@@ -63,9 +81,7 @@ TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
   // Waiting, with the terminal in single-key mode, not echoing ...
   readUntil(master, "never printed", 0.3);
   EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "the pause did not wait";
-  termios settings;
-  ASSERT_EQ(tcgetattr(master, &settings), 0);
-  EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_FALSE(terminalIsCooked(master));
 
   // ... until a key is pressed there; then "0" is still waiting on standard
   // input, and the program saves and ends.
@@ -75,10 +91,25 @@ TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
   int status = -1;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  ASSERT_EQ(tcgetattr(master, &settings), 0);
-  EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  EXPECT_TRUE(terminalIsCooked(master));
   close(master);
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "");
+}
+
+TEST(TerminalTest, CtrlCDuringAPauseRestoresTheTerminal) {
+  testing::TempDir dir;
+  int master = -1;
+  pid_t child = startOnTerminal(dir, "7\n0\n", master);
+  ASSERT_GE(child, 0);
+  ASSERT_NE(readUntil(master, kPausePrompt, 10).find(kPausePrompt), std::string::npos);
+  readUntil(master, "never printed", 0.3);
+  ASSERT_EQ(write(master, "\x03", 1), 1);
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_TRUE(terminalIsCooked(master));
+  close(master);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));  // nothing saved
 }
 
 }  // namespace
