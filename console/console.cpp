@@ -56,14 +56,14 @@ void Console::pause() {
 }
 
 bool Console::fillInput() {
-  if (inputEnded_) return false;
+  if (terminalDrained_) return false;
   // The user is about to be waited on: everything asked must be on screen.
   flush();
   input_.resize(kInputChunk);
   std::size_t got = terminal_.readInput(input_.data(), input_.size());
   input_.resize(got);
   inputPos_ = 0;
-  if (got == 0) inputEnded_ = true;
+  if (got == 0) terminalDrained_ = true;
   return got > 0;
 }
 

@@ -61,7 +61,7 @@ class Console {
   std::string output_;
   std::string input_;
   std::size_t inputPos_ = 0;
-  bool inputEnded_ = false;
+  bool terminalDrained_ = false;  // the terminal has no more input to give
   bool answersEnded_ = false;
 };
 

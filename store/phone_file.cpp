@@ -57,6 +57,8 @@ constexpr std::size_t kTokenKeep = kPhoneSize;
 struct PackedText {
   const unsigned char* bytes;
   std::size_t length;
+
+  std::string_view view() const { return {reinterpret_cast<const char*>(bytes), length}; }
 };
 
 PackedText textAt(const char* at) {
@@ -231,10 +233,8 @@ bool Loader::link() {
       return false;
     }
     heap.populateNew();
-    std::memcpy(entry->name, name.bytes, name.length);
-    entry->name[name.length] = '\0';
-    std::memcpy(entry->phone, phone.bytes, phone.length);
-    entry->phone[phone.length] = '\0';
+    copyFitting(entry->name, kNameSize, name.view());
+    copyFitting(entry->phone, kPhoneSize, phone.view());
     *tail = entry;
     tail = &entry->next;
   }
