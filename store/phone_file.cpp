@@ -87,9 +87,9 @@ int compareTexts(PackedText a, PackedText b) {
 
 class Loader {
  public:
-  // Makes room for the texts of a file of `size` bytes: they never take
-  // more room packed than in the file.
-  void expect(std::size_t size) { texts_.reserve(size + 2); }
+  // Tells how many bytes the file holds, so that the packed texts need not
+  // grow past what it can still add.
+  void expect(std::size_t size) { fileLeft_ = size; }
 
   // Takes the next `size` bytes of the file.
   void feed(const char* data, std::size_t size) {
@@ -102,6 +102,7 @@ class Loader {
         endToken();
       }
     }
+    fileLeft_ -= std::min(fileLeft_, size);
   }
 
   // Ends the input: a token that the file ends with is complete, and a name
@@ -121,6 +122,7 @@ class Loader {
   using Records = std::vector<Record, PopulatedAllocator<Record>>;
 
   void endToken();
+  void makeRoom(std::size_t needed);
   int compareRecordNames(const Record& a, const Record& b) const;
   Records sortedRecords() const;
 
@@ -129,6 +131,7 @@ class Loader {
   bool haveName_ = false;
   std::size_t recordStart_ = 0;
   std::size_t records_ = 0;
+  std::size_t fileLeft_ = 0;  // bytes of the file not yet fed, where known
 
   // name, number, name, number, ...: each a length byte and the bytes.
   std::vector<char, PopulatedAllocator<char>> texts_;
@@ -143,6 +146,7 @@ void Loader::endToken() {
   std::size_t field = haveName_ ? kPhoneSize : kNameSize;
   token = token.substr(0, cp949FitLength(token, field - 1));
   if (!haveName_) recordStart_ = texts_.size();
+  makeRoom(texts_.size() + 1 + token.size());
   texts_.push_back(static_cast<char>(token.size()));
   texts_.insert(texts_.end(), token.begin(), token.end());
   if (!haveName_) {
@@ -157,6 +161,21 @@ void Loader::endToken() {
   } else {
     ++records_;
   }
+}
+
+// The room for the packed texts grows with the records, never with the
+// size of the file: a file of white space, or of one endless token, costs
+// nothing. The room doubles, but never past what the rest of the file could
+// still add (a token packs into no more bytes than it takes in the file with
+// its separator), so a file of records ends up packed into about its own
+// size, as if that had been reserved at once.
+void Loader::makeRoom(std::size_t needed) {
+  constexpr std::size_t kFirstRoom = 4096;
+  if (needed <= texts_.capacity()) return;
+  std::size_t room = std::max(2 * texts_.capacity(), kFirstRoom);
+  // Plus one for a last token without a separator.
+  if (fileLeft_ > 0) room = std::min(room, needed + fileLeft_ + 1);
+  texts_.reserve(std::max(room, needed));
 }
 
 // Names hold no zero byte, so equal keys whose last byte is zero mean the
