@@ -1,9 +1,11 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "console/messages.h"
+#include "store/text.h"
 
 namespace phonebook {
 namespace {
@@ -30,10 +32,23 @@ void Console::printFormat(std::string_view format, std::initializer_list<std::st
   for (std::size_t at = format.find("%s"); at != std::string_view::npos && arg != args.end();
        at = format.find("%s", start)) {
     print(format.substr(start, at - start));
-    print(*arg++);
+    printData(*arg++);
     start = at + 2;
   }
   print(format.substr(start));
+}
+
+void Console::printData(std::string_view text) {
+  // In a UTF-8 terminal the C1 controls (U+0080..U+009F) would act too, but
+  // no CP949 character converts to one: the control bytes are all there is.
+  auto isControl = [](char c) { return isControlByte(static_cast<unsigned char>(c)); };
+  if (std::none_of(text.begin(), text.end(), isControl)) {
+    print(text);
+    return;
+  }
+  std::string shown(text);
+  std::replace_if(shown.begin(), shown.end(), isControl, '?');
+  print(shown);
 }
 
 void Console::flush() {

@@ -27,8 +27,14 @@ class Console {
   // Queues CP949 `text` for the screen.
   void print(std::string_view text);
 
-  // Queues `format` with each "%s" replaced by the next of `args`.
+  // Queues `format` with each "%s" replaced by the next of `args`, texts of
+  // the phone book, shown as printData shows them.
   void printFormat(std::string_view format, std::initializer_list<std::string_view> args);
+
+  // Queues a name or a number for the screen. Its bytes come from the user
+  // or from a file that may have been crafted, so none may drive the
+  // terminal: each control byte shows as "?".
+  void printData(std::string_view text);
 
   // Writes out everything queued.
   void flush();

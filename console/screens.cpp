@@ -38,7 +38,9 @@ void addEntry(Console& console) {
 void printList(Console& console) {
   console.clearScreen();
   console.print(kListTitle);
-  console.printFormat("%s\t\t%s", {kListHeadingName, kListHeadingPhone});
+  console.print(kListHeadingName);
+  console.print("\t\t");
+  console.print(kListHeadingPhone);
   for (const PhoneEntry* entry = head; entry != nullptr; entry = entry->next) {
     console.printFormat("%s\t\t%s\n", {entry->name, entry->phone});
   }

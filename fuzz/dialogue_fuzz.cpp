@@ -1,6 +1,8 @@
 // Any bytes as standard input to the whole dialogue, in process, against a
 // phone book loaded from a small file. It must end at the end of the input
-// without a crash or a leak, and a phone book it saves must load again.
+// without a crash or a leak, a phone book it saves must load again, and
+// nothing typed or loaded may reach the screen as a control: the only ones
+// there are the program's own tabs and line breaks.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include "console/main_menu.h"
 #include "console/scripted_terminal.h"
 #include "store/phone_file.h"
+#include "store/text.h"
 
 namespace {
 
@@ -43,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string codeset = data[0] & 1 ? "UTF-8" : "";
   const std::string seed =
       "Ahn 1\r\nLee 2\r\nLee 3\r\n\xC8\xAB\xB1\xE6\xB5\xBF 010-123-456\r\n"
-      "\xB1\xE8\xC3\xB6\xBC\xF6 02-987-654\r\n";
+      "\xB1\xE8\xC3\xB6\xBC\xF6 02-987-654\r\nEsc\x1b]0;title\x07 1\x1b[2J\x7f\r\n";
   int fd = memoryFile(seed);
   phonebook::LoadResult loaded = phonebook::readPhoneList(fd);
   close(fd);
@@ -54,6 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     phonebook::Console console(terminal, codeset);
     int status = phonebook::runMainMenu(console, loaded, saveInMemory);
     require(status == 0 || status == 1);
+  }
+  const std::string& screen = terminal.output();
+  for (std::size_t i = 0; i < screen.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(screen[i]);
+    require(!phonebook::isControlByte(byte) || byte == '\t' || byte == '\n');
+    // In a UTF-8 terminal, no C1 control (U+0080..U+009F) either.
+    unsigned char next = i + 1 < screen.size() ? static_cast<unsigned char>(screen[i + 1]) : 0;
+    require(codeset.empty() || byte != 0xC2 || next < 0x80 || next > 0x9F);
   }
   phonebook::clearList();
   return 0;

@@ -14,6 +14,12 @@ constexpr bool isWhiteSpace(unsigned char byte) {
   return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
+// True for the control bytes 0x00..0x1F and 0x7F, which a terminal acts on
+// rather than shows.
+constexpr bool isControlByte(unsigned char byte) {
+  return byte < 0x20 || byte == 0x7F;
+}
+
 // True when `byte` opens a two-byte CP949 character (0x81..0xFE).
 constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;
