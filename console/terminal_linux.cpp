@@ -3,6 +3,7 @@
 // non-canonical mode for the key press that ends a pause.
 #include <fcntl.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -43,8 +44,14 @@ class SystemTerminal : public Terminal {
     for (;;) {
       ssize_t got = read(STDIN_FILENO, buffer, size);
       if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno == EINTR) continue;
+      // An input left in non-blocking mode has nothing yet: wait for it.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd ready{STDIN_FILENO, POLLIN, 0};
+        if (poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       // An input that fails for good is treated as its end.
-      if (errno != EINTR) return 0;
+      return 0;
     }
   }
 
@@ -133,6 +140,17 @@ class SystemTerminal : public Terminal {
 }  // namespace
 
 std::unique_ptr<Terminal> makeSystemTerminal() {
+  // A standard stream that was closed gets /dev/null, so that no file the
+  // program opens later takes its number and receives the screens.
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      int null = open("/dev/null", O_RDWR);
+      if (null >= 0 && null != fd) close(null);
+    }
+  }
+  // Output that nobody reads any more (a closed pipe) must not end the
+  // program: writeOutput ignores the failure, and the input decides.
+  std::signal(SIGPIPE, SIG_IGN);
   return std::make_unique<SystemTerminal>();
 }
 
