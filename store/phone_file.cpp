@@ -1,21 +1,19 @@
 #include "store/phone_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "store/bulk_memory.h"
+#include "store/file_on_disk.h"
 #include "store/text.h"
 
 namespace phonebook {
@@ -294,68 +292,6 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// The file that a write to `path` would reach: symbolic links followed,
-// relative ones from the directory of the link. The end of the chain need
-// not exist yet.
-std::string followLinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
-    ssize_t length = readlink(path.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return path;
-    target.resize(static_cast<std::size_t>(length));
-    std::size_t slash = path.rfind('/');
-    path = target.front() == '/' || slash == std::string::npos ? target
-                                                               : path.substr(0, slash + 1) + target;
-  }
-  return path;
-}
-
-std::string directoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Keeps Ctrl-C and its kind from ending the program half way through a
-// save, which would leave the new file behind; they take effect afterwards.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
-    sigprocmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
-// Writes the new file `fd` whole, with the permission bits of the file it
-// replaces, and syncs it.
-bool fillNewFile(int fd, const std::string& target) {
-  struct stat old;
-  if (stat(target.c_str(), &old) == 0) {
-    if (fchmod(fd, old.st_mode & 07777) != 0) return false;
-    // Only root can give the file back to its owner; others own it already.
-    if (old.st_uid != geteuid() || old.st_gid != getegid()) {
-      int ignored = fchown(fd, old.st_uid, old.st_gid);
-      (void)ignored;
-    }
-  } else {
-    // A new phone book gets the bits any newly created file would.
-    mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0) return false;
-  }
-  return writePhoneList(fd) && fsync(fd) == 0;
-}
-
 }  // namespace
 
 LoadResult readPhoneList(int fd) {
@@ -374,10 +310,11 @@ LoadResult readPhoneList(int fd) {
 }
 
 LoadResult loadPhoneList(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kNotOpened;
-  LoadResult result = readPhoneList(fd);
-  close(fd);
+  OpenedFile file = openRegularFile(path);
+  if (file.result == OpenResult::kMissing) return LoadResult::kMissing;
+  if (file.result == OpenResult::kNotOpened) return LoadResult::kNotOpened;
+  LoadResult result = readPhoneList(file.fd);
+  closeFile(file.fd);
   return result;
 }
 
@@ -402,27 +339,9 @@ bool writePhoneList(int fd) {
   return writeAll(fd, chunk.data(), used);
 }
 
-bool savePhoneList(LoadResult loaded, const char* path) {
-  if (loaded != LoadResult::kLoaded && loaded != LoadResult::kMissing) return false;
-  std::string target = followLinks(path);
-  std::string temporary = target + ".saving-XXXXXX";
-
-  SignalsHeld held;
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
-  bool written = fillNewFile(fd, target);
-  // close can report a write that failed late (on network file systems).
-  written = close(fd) == 0 && written;
-  if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  // The rename is durable only once the directory is synced.
-  int directory = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory < 0) return false;
-  bool synced = fsync(directory) == 0;
-  close(directory);
-  return synced;
+SaveResult savePhoneList(LoadResult loaded, const char* path) {
+  if (loaded != LoadResult::kLoaded && loaded != LoadResult::kMissing) return SaveResult::kFailed;
+  return replaceFile(path, writePhoneList);
 }
 
 }  // namespace phonebook

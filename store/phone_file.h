@@ -8,6 +8,7 @@
 // its field is cut to it without splitting a two-byte character.
 #pragma once
 
+#include "store/file_on_disk.h"
 #include "store/phone_list.h"
 
 namespace phonebook {
@@ -17,7 +18,7 @@ inline constexpr char kPhoneListFile[] = "PhoneList.txt";
 enum class LoadResult {
   kLoaded,      // the whole file was read
   kMissing,     // there is no file: the ordinary first run
-  kNotOpened,   // the file exists but could not be opened
+  kNotOpened,   // something is there, but not a regular file that could be opened
   kReadFailed,  // the file was opened but could not be read to its end
   kNoStorage,   // storage for the entries could not be obtained
 };
@@ -37,12 +38,11 @@ LoadResult readPhoneList(int fd);
 // false when any write fails.
 bool writePhoneList(int fd);
 
-// Replaces the phone list file at `path` with the phone book, atomically: a
-// new file is written, synced and renamed over the old one, which keeps its
-// permission bits; a symbolic link is followed and its target replaced.
-// Refuses when `loaded` says the old file was not read whole, since its
-// unread entries would be lost. On failure the old file is left exactly as
-// it was. Returns true when the phone book is safely in the file.
-bool savePhoneList(LoadResult loaded, const char* path = kPhoneListFile);
+// Replaces the phone list file at `path` with the phone book, as
+// replaceFile does it: atomically, keeping who may use the file, following
+// links. Refuses when `loaded` says the old file was not read whole, since
+// its unread entries would be lost. On kFailed the old file is left exactly
+// as it was.
+SaveResult savePhoneList(LoadResult loaded, const char* path = kPhoneListFile);
 
 }  // namespace phonebook

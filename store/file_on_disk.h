@@ -1,0 +1,57 @@
+// The phone list file on disk: opening it for reading, keeping a second run
+// away from it, and replacing it whole. These are the only file operations
+// that differ from one platform to another; the format and the loader are
+// shared (phone_file.h).
+#pragma once
+
+namespace phonebook {
+
+enum class OpenResult {
+  kOpened,     // `fd` is open for reading
+  kMissing,    // there is no file: the ordinary first run
+  kNotOpened,  // something is there, but not a regular file that could be opened
+};
+
+struct OpenedFile {
+  OpenResult result;
+  int fd;  // open for reading when result is kOpened, -1 otherwise
+};
+
+// Opens `path` for reading when it is, at the end of any chain of symbolic
+// links, a regular file. Never blocks and never opens anything else: a
+// FIFO, a device, a socket or a directory gives kNotOpened. The caller
+// closes the file with closeFile.
+OpenedFile openRegularFile(const char* path);
+void closeFile(int fd);
+
+enum class LockResult {
+  kLocked,           // this run holds the lock until it ends
+  kLockedElsewhere,  // another run holds it
+  kCannotLock,       // the directory cannot be opened or locked: go on without
+};
+
+// Takes, without waiting, an exclusive advisory lock on the directory that
+// holds `path` (links followed), held until the program ends. The directory
+// rather than the file: a save renames a new file into place, and a lock on
+// the old file would not keep the next run out.
+LockResult lockDirectoryOf(const char* path);
+
+enum class SaveResult {
+  kSaved,           // the new file is in place and synced to disk
+  kSavedNotSynced,  // in place, but the directory could not be synced: a power
+                    // cut soon after could still bring back the old file
+  kFailed,          // nothing was changed
+};
+
+// Writes a new file with `fill` and puts it in place of the file at `path`,
+// atomically, following symbolic links so that a link stays a link. The
+// new file keeps the old one's permission bits, its group where this user
+// may set it (and its owner where the program runs as root), its POSIX ACL
+// and its user extended attributes. It is written unnamed where the file
+// system allows, so that a run killed part way leaves nothing behind, and
+// named only once it is whole and synced. Refuses to replace anything but
+// a regular file. `fill` writes the whole content to the open file and
+// returns false when a write fails. On kFailed the old file is as it was.
+SaveResult replaceFile(const char* path, bool (*fill)(int fd));
+
+}  // namespace phonebook

@@ -1,0 +1,275 @@
+// The phone list file on a POSIX file system (Linux): checked before it is
+// read, the directory locked with flock, the new file written unnamed
+// (O_TMPFILE) and renamed over the old one.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/file_on_disk.h"
+
+namespace phonebook {
+namespace {
+
+// The file that `path` reaches: symbolic links followed, relative ones from
+// the directory of the link. The end of the chain need not exist yet.
+std::string followLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
+    ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return path;
+    target.resize(static_cast<std::size_t>(length));
+    std::size_t slash = path.rfind('/');
+    path = target.front() == '/' || slash == std::string::npos ? target
+                                                               : path.substr(0, slash + 1) + target;
+  }
+  return path;
+}
+
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Keeps Ctrl-C and its kind from ending the program half way through a
+// save; they take effect afterwards.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// ---------------------------------------------------------------------------
+// Who may use the file.
+//
+// The new file is made by whoever saves, so it starts out as theirs. What
+// the old file said about access is put on it before a byte is written:
+// owner (only root may give a file away) and group (a member of the group
+// may set it), then extended attributes, then the permission bits, last
+// because changing the owner can clear set-id bits. A POSIX ACL is the
+// attribute system.posix_acl_access; it is carried over like user.*, and a
+// save that cannot carry it fails, since the new file would let other
+// people in or keep them out. Attributes of other namespaces (security.*,
+// trusted.*) are copied where this user may set them and skipped where not.
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+bool mustKeep(std::string_view attribute) {
+  return attribute == kAccessAcl || attribute.starts_with("user.");
+}
+
+// The names of the extended attributes of `path`, or false when they could
+// not be listed. A file system without them has none.
+bool attributeNames(const std::string& path, std::vector<std::string>& names) {
+  std::string list;
+  for (;;) {
+    ssize_t size = listxattr(path.c_str(), nullptr, 0);
+    if (size < 0) return errno == ENOTSUP;
+    list.resize(static_cast<std::size_t>(size));
+    size = listxattr(path.c_str(), list.data(), list.size());
+    if (size >= 0) {
+      list.resize(static_cast<std::size_t>(size));
+      break;
+    }
+    if (errno != ERANGE) return false;  // ERANGE: the list grew meanwhile
+  }
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find('\0', at);
+    if (end == std::string::npos) end = list.size();
+    names.emplace_back(list, at, end - at);
+    at = end + 1;
+  }
+  return true;
+}
+
+bool copyAttribute(const std::string& from, int fd, const std::string& name) {
+  std::string value;
+  for (;;) {
+    ssize_t size = getxattr(from.c_str(), name.c_str(), nullptr, 0);
+    if (size < 0) return false;
+    value.resize(static_cast<std::size_t>(size));
+    size = getxattr(from.c_str(), name.c_str(), value.data(), value.size());
+    if (size >= 0) {
+      value.resize(static_cast<std::size_t>(size));
+      break;
+    }
+    if (errno != ERANGE) return false;
+  }
+  return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
+}
+
+bool copyAttributes(const std::string& from, int fd) {
+  std::vector<std::string> names;
+  if (!attributeNames(from, names)) return false;
+  bool hasAcl = false;
+  for (const std::string& name : names) {
+    hasAcl = hasAcl || name == kAccessAcl;
+    if (!copyAttribute(from, fd, name) && mustKeep(name)) return false;
+  }
+  // A default ACL of the directory gives the new file an ACL of its own;
+  // the old file had none, so neither may the new one.
+  if (!hasAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
+    return false;
+  }
+  return true;
+}
+
+bool keepAccess(const struct stat& old, const std::string& from, int fd) {
+  if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+    // Root gives the file back to its owner; anyone else keeps the group
+    // where they may (a member of it), and otherwise the file is theirs.
+    uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+    if (fchown(fd, owner, old.st_gid) != 0 && errno != EPERM) return false;
+  }
+  return copyAttributes(from, fd) && fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// The new file.
+
+// A short name in the directory for the moment between the new file's
+// completion and its rename; short whatever the phone list file is called.
+std::string temporaryPath(const std::string& directory) {
+  // Unpredictable enough that a name taken meanwhile is rare; a taken name
+  // is simply tried again with the next.
+  static std::minstd_rand random(static_cast<std::uint_fast32_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid()));
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name = "/.phonebook-";
+  for (int i = 0; i < 8; ++i) name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
+  return directory + name;
+}
+
+constexpr int kNameTries = 100;
+
+// Gives the unnamed file `fd` a fresh temporary name. Through /proc where
+// it is mounted; otherwise AT_EMPTY_PATH, which needs privilege.
+bool nameFile(int fd, const std::string& directory, std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int tries = 0; tries < kNameTries; ++tries) {
+    path = temporaryPath(directory);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+        linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Where the file system has no unnamed files: a named one, as short-lived.
+int createNamed(const std::string& directory, mode_t mode, std::string& path) {
+  for (int tries = 0; tries < kNameTries; ++tries) {
+    path = temporaryPath(directory);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Writes, syncs and names the new file; returns its temporary name, or ""
+// when anything failed (and then nothing is left behind).
+std::string writeNewFile(const std::string& target, bool (*fill)(int fd)) {
+  const std::string directory = directoryOf(target);
+  struct stat old;
+  bool replacing = stat(target.c_str(), &old) == 0;
+  if (!replacing && errno != ENOENT) return "";
+  if (replacing && !S_ISREG(old.st_mode)) return "";
+  // A new phone book is created as any new file would be (umask, default
+  // ACL); a replacement starts private and takes on the old file's access.
+  mode_t mode = replacing ? 0600 : 0666;
+  std::string path;
+  int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  bool unnamed = fd >= 0;
+  if (!unnamed && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    fd = createNamed(directory, mode, path);
+  }
+  if (fd < 0) return "";
+  bool whole = (!replacing || keepAccess(old, target, fd)) && fill(fd) && fsync(fd) == 0;
+  if (whole && unnamed) whole = nameFile(fd, directory, path);
+  // close can report a write that failed late (on network file systems).
+  whole = close(fd) == 0 && whole;
+  if (!whole) {
+    if (!path.empty()) unlink(path.c_str());
+    return "";
+  }
+  return path;
+}
+
+}  // namespace
+
+OpenedFile openRegularFile(const char* path) {
+  // Look before opening: opening a device or a FIFO can block or act.
+  struct stat info;
+  if (stat(path, &info) != 0) {
+    return {errno == ENOENT ? OpenResult::kMissing : OpenResult::kNotOpened, -1};
+  }
+  if (!S_ISREG(info.st_mode)) return {OpenResult::kNotOpened, -1};
+  // The path may have changed since: open without blocking, then look again
+  // at what was opened.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {errno == ENOENT ? OpenResult::kMissing : OpenResult::kNotOpened, -1};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return {OpenResult::kNotOpened, -1};
+  }
+  return {OpenResult::kOpened, fd};
+}
+
+void closeFile(int fd) {
+  close(fd);
+}
+
+LockResult lockDirectoryOf(const char* path) {
+  int directory = open(directoryOf(followLinks(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return LockResult::kCannotLock;
+  if (flock(directory, LOCK_EX | LOCK_NB) == 0) {
+    // Left open on purpose: the lock lasts as long as the program.
+    return LockResult::kLocked;
+  }
+  bool elsewhere = errno == EWOULDBLOCK;
+  close(directory);
+  return elsewhere ? LockResult::kLockedElsewhere : LockResult::kCannotLock;
+}
+
+SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
+  const std::string target = followLinks(path);
+  SignalsHeld held;
+  const std::string temporary = writeNewFile(target, fill);
+  if (temporary.empty()) return SaveResult::kFailed;
+  if (rename(temporary.c_str(), target.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return SaveResult::kFailed;
+  }
+  // From here the save is done; syncing the directory only makes the
+  // rename itself survive a power cut.
+  int directory = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return SaveResult::kSavedNotSynced;
+  bool synced = fsync(directory) == 0;
+  close(directory);
+  return synced ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
+}
+
+}  // namespace phonebook
