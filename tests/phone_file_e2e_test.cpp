@@ -3,9 +3,12 @@
 // what was saved before.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "tests/test_support.h"
@@ -23,6 +26,11 @@ using testing::writeFile;
 
 const std::string kFileOpenFail = "File Open Fail";
 const std::string kSaved = cp949("\n\n전화번호부를 저장합니다.\n\n");
+// What the start shows when a file is there but cannot be read whole.
+const std::string kCannotReadStart =
+    kFileOpenFail + cp949(
+                        "저장된 파일을 불러옵니다.\n\nPhoneList.txt 파일을 읽을 수 없어, "
+                        "이번에 바꾼 내용은 저장되지 않습니다.\n");
 
 bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -146,7 +154,7 @@ TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
     testing::Run run = script("2\n0\n");
     run.asNobody = true;
     testing::Outcome outcome = runPhonebook(dir.path(), run);
-    EXPECT_EQ(outcome.output.substr(0, kFileOpenFail.size()), kFileOpenFail);
+    EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
     chmod(dir.file("PhoneList.txt").c_str(), 0600);
     expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
@@ -163,6 +171,158 @@ TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
     EXPECT_EQ(readFile(dir.file("PhoneList.txt/keep")), "x");
   }
 }
+
+TEST(PhoneFileRunTest, OnlyARegularFileIsReadOrReplaced) {
+  struct Kind {
+    const char* what;
+    std::function<bool(const TempDir&)> make;  // false: cannot be made here
+    mode_t type;                               // of what PhoneList.txt reaches
+  };
+  const Kind kinds[] = {
+      {"a FIFO, which would block the start",
+       [](const TempDir& dir) { return mkfifo(dir.file("PhoneList.txt").c_str(), 0666) == 0; },
+       S_IFIFO},
+      {"a link to a FIFO",
+       [](const TempDir& dir) {
+         fs::create_symlink("fifo", dir.file("PhoneList.txt"));
+         return mkfifo(dir.file("fifo").c_str(), 0666) == 0;
+       },
+       S_IFIFO},
+      {"a device node, as /dev/null is",
+       [](const TempDir& dir) {
+         return mknod(dir.file("PhoneList.txt").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+       },
+       S_IFCHR},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.what);
+    TempDir dir;
+    if (!kind.make(dir)) continue;  // mknod needs root
+    const std::vector<std::string> before = filesIn(dir.path());
+    testing::Outcome outcome = runPhonebook(dir.path(), script("1\nKim\n1\n0\n"));
+    EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
+    EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail));
+    EXPECT_EQ(outcome.status, 1);
+    struct stat info;
+    ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & S_IFMT, kind.type);
+    EXPECT_EQ(filesIn(dir.path()), before);
+  }
+}
+
+TEST(PhoneFileRunTest, TheFilesGroupIsKeptForTheUsersWhoShareIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  const gid_t shared = 100;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  ASSERT_EQ(chown(dir.file("PhoneList.txt").c_str(), 0, shared), 0);
+  chmod(dir.file("PhoneList.txt").c_str(), 0660);
+  testing::Run run = script("1\nKim\n2\n0\n");
+  run.asNobody = true;
+  run.groups = {shared};
+  EXPECT_EQ(runPhonebook(dir.path(), run).status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, shared);
+  EXPECT_EQ(info.st_mode & 07777, 0660u);
+}
+
+TEST(PhoneFileRunTest, ADirectoryThatCannotBeSyncedStillSaves) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  chmod(dir.file("PhoneList.txt").c_str(), 0666);
+  chmod(dir.path().c_str(), 0333);  // nobody may write and enter, but not read it
+  testing::Run run = script("1\nKim\n2\n0\n");
+  run.asNobody = true;
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  chmod(dir.path().c_str(), 0700);
+  EXPECT_TRUE(endsWith(outcome.output, kSaved));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_NE(outcome.errors.find("could not be synced"), std::string::npos) << outcome.errors;
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
+}
+
+TEST(PhoneFileRunTest, ASaveKilledPartWayLeavesNothingBehind) {
+  TempDir dir;
+  std::string before;  // as the program writes it: in order, CR LF
+  for (int i = 100000; i < 400000; ++i) before += "Name" + std::to_string(i) + " 010\r\n";
+  const std::string after = before + "Zzz 1\r\n";
+  const testing::Run run = script("1\nZzz\n1\n0\n");
+  writeFile(dir.file("PhoneList.txt"), before);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(runPhonebook(dir.path(), run).status, 0);
+  const std::chrono::duration<double> whole = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(readFile(dir.file("PhoneList.txt")) == after);
+  // Kills spread over the second half of a run, where the save is.
+  for (double part : {0.5, 0.6, 0.7, 0.8, 0.9, 0.95}) {
+    SCOPED_TRACE(part);
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Run killed = run;
+    killed.killAfter = part * whole.count();
+    runPhonebook(dir.path(), killed);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+    std::string now = readFile(dir.file("PhoneList.txt"));
+    EXPECT_TRUE(now == before || now == after);
+  }
+}
+
+TEST(PhoneFileRunTest, OutputThatNobodyReadsDoesNotStopTheSave) {
+  TempDir dir;
+  testing::Run run = script("1\nKim\n1\n2\n0\n");
+  run.closedOutput = true;
+  EXPECT_EQ(runPhonebook(dir.path(), run).status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Kim 1\r\n");
+}
+
+TEST(PhoneFileRunTest, WhatAFileHoldsNeverDrivesTheTerminal) {
+  // A window title and a clipboard write (OSC 52), and a cursor moved back
+  // over a number: shown as "?", kept in the file byte for byte.
+  const std::string before =
+      "Evil\x1b]0;owned\x07\x1b]52;c;aGk=\x07 1\r\nKim 010\x1b[10D999\x7f\r\n";
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    TempDir dir;
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Outcome outcome = runPhonebook(dir.path(), script("2\n3\nKim\n0\n", locale));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.output.find_first_of("\x1b\x07\x7f"), std::string::npos);
+    EXPECT_NE(outcome.output.find("Evil?]0;owned??]52;c;aGk=?\t\t1\n"), std::string::npos);
+    EXPECT_NE(outcome.output.find(" : Kim 010?[10D999?\n"), std::string::npos);  // the search
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt")), before);
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer's own memory would swamp what is measured.
+TEST(PhoneFileRunTest, MemoryFollowsTheRecordsNotTheSizeOfTheFile) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+  };
+  const Case cases[] = {
+      {"a sparse file of 1 GiB, no records",
+       [](const std::string& file) {
+         writeFile(file, "");
+         fs::resize_file(file, std::uintmax_t{1} << 30);
+       }},
+      {"64 MiB of white space around one record",
+       [](const std::string& file) {
+         std::string space(32 << 20, ' ');
+         writeFile(file, space + "Ahn 1" + space);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    c.make(dir.file("PhoneList.txt"));
+    testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_LT(outcome.peakMiB, 32);
+  }
+}
+#endif
 
 TEST(PhoneFileRunTest, EndOfInputLeavesTheFileAsItWas) {
   TempDir dir;

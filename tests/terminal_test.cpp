@@ -42,15 +42,16 @@ std::string readUntil(int master, const std::string& wanted, double seconds) {
 const std::string kPausePrompt = cp949("계속하려면 아무 키나 누르십시오 . . . ");
 
 // Starts the program in `dir` on a new pseudo-terminal, with standard input
-// from the file "input" there, not from the terminal. Returns its pid and
-// sets `master` to the terminal's other end.
+// from the file "input" there, not from the terminal; with no input given,
+// from the terminal. Returns its pid and sets `master` to the terminal's
+// other end.
 pid_t startOnTerminal(const testing::TempDir& dir, const std::string& input, int& master) {
   testing::writeFile(dir.file("input"), input);
   pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
   if (child == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(121);
     int in = open("input", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0) _exit(120);
+    if (!input.empty() && (in < 0 || dup2(in, 0) < 0)) _exit(120);
     setenv("LC_ALL", "C", 1);
     execl(PHONEBOOK_BINARY, PHONEBOOK_BINARY, static_cast<char*>(nullptr));
     _exit(123);
@@ -110,6 +111,30 @@ TEST(TerminalTest, CtrlCDuringAPauseRestoresTheTerminal) {
   EXPECT_TRUE(terminalIsCooked(master));
   close(master);
   EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));  // nothing saved
+}
+
+TEST(TerminalTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
+  testing::TempDir dir;
+  int master = -1;
+  pid_t first = startOnTerminal(dir, "", master);
+  ASSERT_GE(first, 0);
+  const std::string prompt = cp949("원하시는 메뉴를 선택해주세요: ");
+  ASSERT_NE(readUntil(master, prompt, 10).find(prompt), std::string::npos);
+
+  testing::Outcome second = testing::runPhonebook(dir.path(), testing::script("1\nKim\n1\n0\n"));
+  EXPECT_EQ(second.output, cp949("\n이 전화번호부는 이미 다른 창에서 열려 있습니다.\n"));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));
+
+  // The first goes on as if nothing happened, and saves.
+  ASSERT_EQ(write(master, "1\nAhn\n1\n", 8), 8);
+  ASSERT_NE(readUntil(master, kPausePrompt, 10).find(kPausePrompt), std::string::npos);
+  ASSERT_EQ(write(master, "k0\n", 3), 3);
+  int status = -1;
+  waitpid(first, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "Ahn 1\r\n");
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "tests/test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <iconv.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace phonebook::testing {
 
@@ -70,14 +73,20 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
     std::filesystem::copy_file(PHONEBOOK_BINARY, binary);
     std::filesystem::permissions(streams.path(), std::filesystem::perms::all);
   }
+  int unread[2] = {-1, -1};
+  if (run.closedOutput && pipe(unread) != 0) throw std::runtime_error("pipe failed");
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     // No controlling terminal, as in CI: the program must neither clear nor
     // wait.
     setsid();
+    alarm(60);
+    if (run.closedOutput) close(unread[0]);  // nobody reads
     int in = open(streams.file("in").c_str(), O_RDONLY);
-    int out = open(streams.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int out = run.closedOutput
+                  ? unread[1]
+                  : open(streams.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int err = open(streams.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
       _exit(120);
@@ -92,15 +101,29 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
       rlimit limit{*run.maxAddressSpace, *run.maxAddressSpace};
       setrlimit(RLIMIT_AS, &limit);
     }
-    if (run.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(122);
+    if (run.asNobody && geteuid() == 0 &&
+        (setgroups(run.groups.size(), run.groups.data()) != 0 || setgid(65534) != 0 ||
+         setuid(65534) != 0)) {
+      _exit(122);
+    }
     setenv("LC_ALL", run.locale.c_str(), 1);
     execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
     _exit(123);
   }
+  if (run.closedOutput) {
+    close(unread[0]);
+    close(unread[1]);
+  }
+  if (run.killAfter) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(*run.killAfter));
+    kill(child, SIGKILL);
+  }
   int status = 0;
-  waitpid(child, &status, 0);
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
   Outcome outcome;
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  outcome.peakMiB = usage.ru_maxrss / 1024.0;
   outcome.output = readFile(streams.file("out"));
   outcome.errors = readFile(streams.file("err"));
   return outcome;

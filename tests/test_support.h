@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace phonebook::testing {
 
@@ -37,6 +38,9 @@ struct Run {
   std::optional<rlim_t> maxFileSize;      // RLIMIT_FSIZE, with SIGXFSZ ignored
   std::optional<rlim_t> maxAddressSpace;  // RLIMIT_AS
   bool asNobody = false;                  // drop root's privileges, where the tests run as root
+  std::vector<gid_t> groups;              // nobody's supplementary groups
+  bool closedOutput = false;              // standard output a pipe that nobody reads
+  std::optional<double> killAfter;        // seconds until SIGKILL
 };
 
 // A run with only its standard input and locale given.
@@ -51,9 +55,11 @@ struct Outcome {
   int status = -1;  // exit status, or 128 + signal
   std::string output;
   std::string errors;
+  double peakMiB = 0;  // the most memory the program had resident
 };
 
-// Runs the built phonebook in `directory` with no controlling terminal.
+// Runs the built phonebook in `directory` with no controlling terminal. A
+// run that has not ended after a minute is killed (SIGALRM).
 Outcome runPhonebook(const std::string& directory, const Run& run);
 
 }  // namespace phonebook::testing
