@@ -39,15 +39,16 @@ void Console::printFormat(std::string_view format, std::initializer_list<std::st
 }
 
 void Console::printData(std::string_view text) {
-  // In a UTF-8 terminal the C1 controls (U+0080..U+009F) would act too, but
-  // no CP949 character converts to one: the control bytes are all there is.
-  auto isControl = [](char c) { return isControlByte(static_cast<unsigned char>(c)); };
-  if (std::none_of(text.begin(), text.end(), isControl)) {
+  if (!hasControlByte(text)) {
     print(text);
     return;
   }
+  // In a UTF-8 terminal the C1 controls (U+0080..U+009F) would act too, but
+  // no CP949 character converts to one: the control bytes are all there is.
   std::string shown(text);
-  std::replace_if(shown.begin(), shown.end(), isControl, '?');
+  std::replace_if(
+      shown.begin(), shown.end(),
+      [](char c) { return isControlByte(static_cast<unsigned char>(c)); }, '?');
   print(shown);
 }
 

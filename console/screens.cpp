@@ -41,8 +41,13 @@ void printList(Console& console) {
   console.print(kListHeadingName);
   console.print("\t\t");
   console.print(kListHeadingPhone);
+  // "%s\t\t%s\n" for each entry, without looking for the "%s" a million
+  // times.
   for (const PhoneEntry* entry = head; entry != nullptr; entry = entry->next) {
-    console.printFormat("%s\t\t%s\n", {entry->name, entry->phone});
+    console.printData(entry->name);
+    console.print("\t\t");
+    console.printData(entry->phone);
+    console.print("\n");
   }
 }
 

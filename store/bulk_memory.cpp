@@ -16,6 +16,15 @@ void populate(void* begin, std::size_t size) {
   madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 }
 
+void PopulatedBytes::reserve(std::size_t room) {
+  if (room <= room_) return;
+  char* grown = static_cast<char*>(std::realloc(data_, room));
+  if (grown == nullptr) throw std::bad_alloc();
+  populate(grown + room_, room - room_);
+  data_ = grown;
+  room_ = room;
+}
+
 HeapGrowth::HeapGrowth() : top_(static_cast<char*>(sbrk(0))) {}
 
 void HeapGrowth::populateNew() {

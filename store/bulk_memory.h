@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <string_view>
 
 namespace phonebook {
 
@@ -33,6 +35,42 @@ struct PopulatedAllocator {
   }
   void deallocate(T* block, std::size_t) { std::free(block); }
   bool operator==(const PopulatedAllocator&) const { return true; }
+};
+
+// A growing run of bytes whose room arrives populated. It grows with
+// realloc, which moves a large block by remapping its pages instead of
+// copying them, and only the new room is populated: growing it step by step
+// costs about what reserving the final size at once would.
+class PopulatedBytes {
+ public:
+  PopulatedBytes() = default;
+  ~PopulatedBytes() { std::free(data_); }
+  PopulatedBytes(const PopulatedBytes&) = delete;
+  PopulatedBytes& operator=(const PopulatedBytes&) = delete;
+
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t room() const { return room_; }
+  char operator[](std::size_t at) const { return data_[at]; }
+
+  // Makes room for `room` bytes in all; never shrinks. Throws std::bad_alloc
+  // when the storage cannot be obtained.
+  void reserve(std::size_t room);
+
+  // REQUIRES: the bytes fit the room.
+  void append(char byte) { data_[size_++] = byte; }
+  void append(std::string_view bytes) {
+    std::memcpy(data_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+  }
+
+  // Keeps only the first `size` bytes. REQUIRES: size <= size().
+  void truncate(std::size_t size) { size_ = size; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t room_ = 0;
 };
 
 // Watches the heap while many entries are allocated one by one, and

@@ -107,7 +107,7 @@ class Loader {
   // left without a number is dropped.
   void finish() {
     if (tokenLength_ > 0) endToken();
-    if (haveName_) texts_.resize(recordStart_);
+    if (haveName_) texts_.truncate(recordStart_);
     haveName_ = false;
   }
 
@@ -132,7 +132,7 @@ class Loader {
   std::size_t fileLeft_ = 0;  // bytes of the file not yet fed, where known
 
   // name, number, name, number, ...: each a length byte and the bytes.
-  std::vector<char, PopulatedAllocator<char>> texts_;
+  PopulatedBytes texts_;
 };
 
 void Loader::endToken() {
@@ -145,8 +145,8 @@ void Loader::endToken() {
   token = token.substr(0, cp949FitLength(token, field - 1));
   if (!haveName_) recordStart_ = texts_.size();
   makeRoom(texts_.size() + 1 + token.size());
-  texts_.push_back(static_cast<char>(token.size()));
-  texts_.insert(texts_.end(), token.begin(), token.end());
+  texts_.append(static_cast<char>(token.size()));
+  texts_.append(token);
   if (!haveName_) {
     haveName_ = true;
     return;
@@ -155,7 +155,7 @@ void Loader::endToken() {
   // A token that began with a zero byte leaves an empty text, which the file
   // could not carry back: the record is dropped, the pairing kept.
   if (texts_[recordStart_] == 0 || token.empty()) {
-    texts_.resize(recordStart_);
+    texts_.truncate(recordStart_);
   } else {
     ++records_;
   }
@@ -169,8 +169,8 @@ void Loader::endToken() {
 // size, as if that had been reserved at once.
 void Loader::makeRoom(std::size_t needed) {
   constexpr std::size_t kFirstRoom = 4096;
-  if (needed <= texts_.capacity()) return;
-  std::size_t room = std::max(2 * texts_.capacity(), kFirstRoom);
+  if (needed <= texts_.room()) return;
+  std::size_t room = std::max(2 * texts_.room(), kFirstRoom);
   // Plus one for a last token without a separator.
   if (fileLeft_ > 0) room = std::min(room, needed + fileLeft_ + 1);
   texts_.reserve(std::max(room, needed));

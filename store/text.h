@@ -20,6 +20,10 @@ constexpr bool isControlByte(unsigned char byte) {
   return byte < 0x20 || byte == 0x7F;
 }
 
+// True when `text` holds a control byte. Eight bytes at a time: a list of
+// a million entries asks it two million times.
+bool hasControlByte(std::string_view text);
+
 // True when `byte` opens a two-byte CP949 character (0x81..0xFE).
 constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;

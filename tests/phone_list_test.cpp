@@ -135,5 +135,22 @@ TEST(TextTest, FitLengthNeverSplitsATwoByteCharacter) {
   EXPECT_TRUE(isStorableText(testing::cp949("홍길동")));
 }
 
+TEST(TextTest, FindsAControlByteAnywhereAmongAnyOtherBytes) {
+  // Every byte value at every place of texts up to three words long, among
+  // bytes that sit next to the limits (0x20, 0x7E, 0x80, 0xFF).
+  for (std::size_t length = 1; length <= 24; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string text(length, '\x80');
+        for (std::size_t i = 0; i < length; ++i) text[i] = "\x20\x7E\x80\xFF"[i % 4];
+        text[at] = static_cast<char>(byte);
+        bool control = byte < 0x20 || byte == 0x7F;
+        ASSERT_EQ(hasControlByte(text), control) << length << " " << at << " " << byte;
+      }
+    }
+  }
+  EXPECT_FALSE(hasControlByte(""));
+}
+
 }  // namespace
 }  // namespace phonebook
