@@ -1,6 +1,5 @@
 #include "console/console.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,24 +31,12 @@ void Console::printFormat(std::string_view format, std::initializer_list<std::st
   for (std::size_t at = format.find("%s"); at != std::string_view::npos && arg != args.end();
        at = format.find("%s", start)) {
     print(format.substr(start, at - start));
-    printData(*arg++);
+    std::string shown;
+    appendShown(shown, *arg++);
+    print(shown);
     start = at + 2;
   }
   print(format.substr(start));
-}
-
-void Console::printData(std::string_view text) {
-  if (!hasControlByte(text)) {
-    print(text);
-    return;
-  }
-  // In a UTF-8 terminal the C1 controls (U+0080..U+009F) would act too, but
-  // no CP949 character converts to one: the control bytes are all there is.
-  std::string shown(text);
-  std::replace_if(
-      shown.begin(), shown.end(),
-      [](char c) { return isControlByte(static_cast<unsigned char>(c)); }, '?');
-  print(shown);
 }
 
 void Console::flush() {
@@ -92,6 +79,14 @@ int Console::getByte() {
   int byte = peekByte();
   if (byte != kEndOfInput) ++inputPos_;
   return byte;
+}
+
+void appendShown(std::string& out, std::string_view text) {
+  if (!hasControlByte(text)) {
+    out.append(text);
+    return;
+  }
+  for (char c : text) out.push_back(isControlByte(static_cast<unsigned char>(c)) ? '?' : c);
 }
 
 void exitOutOfStorage(Console& console) {

@@ -28,13 +28,8 @@ class Console {
   void print(std::string_view text);
 
   // Queues `format` with each "%s" replaced by the next of `args`, texts of
-  // the phone book, shown as printData shows them.
+  // the phone book, shown as appendShown shows them.
   void printFormat(std::string_view format, std::initializer_list<std::string_view> args);
-
-  // Queues a name or a number for the screen. Its bytes come from the user
-  // or from a file that may have been crafted, so none may drive the
-  // terminal: each control byte shows as "?".
-  void printData(std::string_view text);
 
   // Writes out everything queued.
   void flush();
@@ -70,6 +65,13 @@ class Console {
   bool terminalDrained_ = false;  // the terminal has no more input to give
   bool answersEnded_ = false;
 };
+
+// Appends a name or a number to `out` as the screen may show it. Its bytes
+// come from the user or from a file that may have been crafted, so none may
+// drive the terminal: each control byte shows as "?". (In a UTF-8 terminal
+// the C1 controls U+0080..U+009F would act too, but no CP949 character
+// converts to one.)
+void appendShown(std::string& out, std::string_view text);
 
 // Ends the program when storage for the phone book cannot be obtained: what
 // was queued is written, one line goes to standard error, the exit status is

@@ -1,5 +1,7 @@
 #include "console/screens.h"
 
+#include <string>
+
 #include "console/console.h"
 #include "console/messages.h"
 #include "console/readers.h"
@@ -13,6 +15,9 @@ namespace {
 // one the size of the number field.
 constexpr std::size_t kNameBuffer = kNameSize;
 constexpr std::size_t kValueBuffer = kPhoneSize;
+
+// The list is handed to the console in pieces of about this size.
+constexpr std::size_t kListPiece = 64 * 1024;
 
 }  // namespace
 
@@ -41,14 +46,22 @@ void printList(Console& console) {
   console.print(kListHeadingName);
   console.print("\t\t");
   console.print(kListHeadingPhone);
-  // "%s\t\t%s\n" for each entry, without looking for the "%s" a million
-  // times.
+  // "%s\t\t%s\n" for each entry. The lines go to the console a large
+  // piece at a time: a million entries would otherwise be four million small
+  // prints, and in a UTF-8 terminal as many conversions.
+  std::string lines;
+  lines.reserve(kListPiece + kNameSize + kPhoneSize + 3);
   for (const PhoneEntry* entry = head; entry != nullptr; entry = entry->next) {
-    console.printData(entry->name);
-    console.print("\t\t");
-    console.printData(entry->phone);
-    console.print("\n");
+    appendShown(lines, entry->name);
+    lines += "\t\t";
+    appendShown(lines, entry->phone);
+    lines += '\n';
+    if (lines.size() >= kListPiece) {
+      console.print(lines);
+      lines.clear();
+    }
   }
+  console.print(lines);
 }
 
 PhoneEntry* searchEntry(Console& console) {
