@@ -1,7 +1,6 @@
 #include "console/readers.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "console/line_input.h"
@@ -12,6 +11,44 @@ namespace {
 
 bool isDigit(int byte) {
   return byte >= '0' && byte <= '9';
+}
+
+constexpr unsigned char kEscape = 0x1B;
+
+// What a line must never carry into an entry: an escape sequence (an arrow
+// key typed where nothing edits the line, or one pasted in), dropped whole,
+// and every other control byte but the tab. A sequence is ESC [ with
+// parameters up to a final byte (0x40 to 0x7E), or ESC O and one byte.
+class ControlFilter {
+ public:
+  // True when `byte` is text to keep.
+  bool keeps(unsigned char byte);
+
+ private:
+  enum class State { kText, kEscape, kBracket, kOneMore };
+  State state_ = State::kText;
+};
+
+bool ControlFilter::keeps(unsigned char byte) {
+  switch (state_) {
+    case State::kText:
+      break;
+    case State::kEscape:
+      state_ = byte == '[' ? State::kBracket : byte == 'O' ? State::kOneMore : State::kText;
+      if (state_ != State::kText) return false;
+      break;  // a lone ESC: this byte is text again
+    case State::kBracket:
+      if (byte >= 0x40 && byte <= 0x7E) state_ = State::kText;
+      return false;
+    case State::kOneMore:
+      state_ = State::kText;
+      return false;
+  }
+  if (byte == kEscape) {
+    state_ = State::kEscape;
+    return false;
+  }
+  return byte == '\t' || !isControlByte(byte);
 }
 
 }  // namespace
@@ -28,17 +65,23 @@ bool readLine(Console& console, char* buffer, std::size_t capacity) {
     console.markInputEnded();
     return false;
   }
+  ControlFilter filter;
   for (; byte != Console::kEndOfInput; byte = console.getByte()) {
-    if (raw.size() < rawLimit) raw.push_back(static_cast<char>(byte));
-    if (byte == '\n') break;
+    if (byte == '\n') {
+      raw.push_back('\n');
+      break;
+    }
+    if (raw.size() < rawLimit && filter.keeps(static_cast<unsigned char>(byte))) {
+      raw.push_back(static_cast<char>(byte));
+    }
   }
   removeNewline(raw);
 
   std::string text;
   console.toProgramText(raw, text);
-  // The buffer holds a zero-ended text: a zero byte typed into the line ends
-  // it there.
-  text.resize(std::strlen(text.c_str()));
+  // Half a character at the end (a terminal whose Backspace erased one byte
+  // of two) would make the file invalid CP949.
+  text.resize(cp949WholeLength(text));
   copyFitting(buffer, capacity, text);
   return true;
 }

@@ -8,10 +8,11 @@
 namespace phonebook {
 
 // Reads one whole line of input, through its line break, and keeps it
-// without the break, converted to CP949 and cut to at most capacity - 1
-// bytes without splitting a two-byte character; the rest of a long line is
-// discarded. The kept text ends with a zero byte in `buffer`. A last line
-// without a line break still counts as a line.
+// without the break, without escape sequences and control bytes (a tab
+// stays), converted to CP949, without half a character at its end, and cut
+// to at most capacity - 1 bytes without splitting a two-byte character; the
+// rest of a long line is discarded. The kept text ends with a zero byte in
+// `buffer`. A last line without a line break still counts as a line.
 // Returns false, with `buffer` empty and the console marked, when the
 // input had ended.
 // REQUIRES: capacity >= 1.

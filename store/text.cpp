@@ -15,6 +15,20 @@ std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes) {
   return kept;
 }
 
+std::size_t cp949WholeLength(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (!isLeadByte(static_cast<unsigned char>(text[at]))) {
+      ++at;
+    } else if (at + 1 < text.size()) {
+      at += 2;
+    } else {
+      return at;
+    }
+  }
+  return at;
+}
+
 void copyFitting(char* field, std::size_t fieldSize, std::string_view text) {
   std::size_t length = cp949FitLength(text, fieldSize - 1);
   std::memcpy(field, text.data(), length);

@@ -58,6 +58,10 @@ constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;
 }
 
+// Length of `text` without a lead byte that ends it with no trail byte
+// after it: half a character.
+std::size_t cp949WholeLength(std::string_view text);
+
 // Length of the longest prefix of `text` that holds at most `maxBytes` bytes
 // and does not split a two-byte character. A text that already fits is kept
 // whole; otherwise the cut walks whole characters from the start, so a lead

@@ -107,6 +107,10 @@ TEST(ScreensTest, AddAndList) {
            "Ahn\t\t1\nLee\t\t2\n" + kMenu + kSaved,
        0, kTwo},
       {"an empty phone book lists the headings only", "", "2\n0\n", kList + kMenu + kSaved, 0, ""},
+      {"control bytes typed never enter an entry", "",
+       "1\nK\x1b[Dim\n0\x07\x7f"
+       "1\n0\n",
+       kAdd + kMenu + kSaved, 0, "Kim 01\r\n"},
   };
   for (const Dialogue& d : dialogues) check(d);
 }

@@ -51,8 +51,14 @@ TEST(ReadLineTest, KeepsTheWholeLineAndNeverTheNext) {
       {name29 + "\nnext", 30, name29},  // fits exactly
       {name40 + "\nnext", 30, name29},  // cut, the rest dropped
       {std::string(5000, 'n') + "\nnext", 50, std::string(49, 'n')},
-      {"a\rb\nnext", 30, "a\rb"},   // a lone CR is no line break
-      {"ab\0cd\nnext"s, 30, "ab"},  // a zero byte ends the text
+      {"a\rb\nnext", 30, "ab"},                       // a lone CR is no line break, and no text
+      {"ab\0cd\nnext"s, 30, "abcd"},                  // nor is any other control byte ...
+      {"a\tb\x7f\x01\nnext", 30, "a\tb"},             // ... but the tab
+      {"K\x1b[Dim\x1b[1;5C\x1bOH\nnext", 30, "Kim"},  // escape sequences go whole
+      {"a\x1b\x1b"
+       "b\nnext",
+       30, "ab"},                              // and a lone ESC
+      {"\xB0\xA1\xB0\nnext", 30, "\xB0\xA1"},  // half a character at the end
   };
   for (const Case& c : cases) {
     LineRead result = readOneLine(c.input, c.capacity);
