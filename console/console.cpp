@@ -42,12 +42,21 @@ void Console::printFormat(std::string_view format, std::initializer_list<std::st
 void Console::flush() {
   if (output_.empty()) return;
   terminal_.writeOutput(output_.data(), output_.size());
+  if (terminal_.editsLines()) {
+    std::size_t lineBreak = output_.rfind('\n');
+    if (lineBreak == std::string::npos) {
+      shownLine_ += output_;
+    } else {
+      shownLine_.assign(output_, lineBreak + 1);
+    }
+  }
   output_.clear();
 }
 
 void Console::clearScreen() {
   flush();
   terminal_.clearScreen();
+  shownLine_.clear();
 }
 
 void Console::pause() {
@@ -60,14 +69,38 @@ void Console::pause() {
 
 bool Console::fillInput() {
   if (terminalDrained_) return false;
+  inputPos_ = 0;
+  if (terminal_.editsLines()) {
+    terminalDrained_ = !readEditedLine();
+    return !terminalDrained_;
+  }
   // The user is about to be waited on: everything asked must be on screen.
   flush();
   input_.resize(kInputChunk);
   std::size_t got = terminal_.readInput(input_.data(), input_.size());
   input_.resize(got);
-  inputPos_ = 0;
   if (got == 0) terminalDrained_ = true;
   return got > 0;
+}
+
+bool Console::readEditedLine() {
+  // The editor shows the current line itself, so that it can redraw it as
+  // the user edits: what is queued of that line is handed to it as its
+  // prompt instead of being written, and what is already on the screen is
+  // written again by it from the start of the line.
+  std::size_t lineStart = output_.rfind('\n');
+  lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+  std::string prompt = output_.substr(lineStart);
+  output_.resize(lineStart);
+  flush();
+  if (!shownLine_.empty()) {
+    terminal_.writeOutput("\r", 1);
+    prompt.insert(0, shownLine_);
+  }
+  shownLine_.clear();  // the line ends with the user's Enter
+  bool read = terminal_.readEditedLine(prompt, input_);
+  if (!read) input_.clear();
+  return read;
 }
 
 int Console::peekByte() {

@@ -56,10 +56,14 @@ class Console {
 
  private:
   bool fillInput();
+  bool readEditedLine();
 
   Terminal& terminal_;
   TerminalCodec codec_;
   std::string output_;
+  // Where lines are edited: what the screen's current line holds, written
+  // since the last line break.
+  std::string shownLine_;
   std::string input_;
   std::size_t inputPos_ = 0;
   bool terminalDrained_ = false;  // the terminal has no more input to give

@@ -6,19 +6,9 @@
 namespace phonebook {
 namespace {
 
-// Codeset names compared without case, dashes, underscores or dots.
-std::string normalized(const std::string& codeset) {
-  std::string result;
-  for (char c : codeset) {
-    if (c == '-' || c == '_' || c == '.') continue;
-    result.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  }
-  return result;
-}
-
 bool isPassThroughCodeset(const std::string& name) {
-  return name.empty() || name == "CP949" || name == "EUCKR" || name == "UHC" ||
-         name == "ANSIX341968" || name == "ASCII" || name == "USASCII";
+  return name.empty() || isKoreanCodeset(name) || name == "ANSIX341968" || name == "ASCII" ||
+         name == "USASCII";
 }
 
 bool isContinuation(unsigned char byte) {
@@ -67,8 +57,21 @@ void convert(iconv_t converter, std::string_view in, std::string& out, bool sour
 
 }  // namespace
 
+std::string codesetKey(const std::string& codeset) {
+  std::string result;
+  for (char c : codeset) {
+    if (c == '-' || c == '_' || c == '.') continue;
+    result.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return result;
+}
+
+bool isKoreanCodeset(const std::string& key) {
+  return key == "CP949" || key == "EUCKR" || key == "UHC";
+}
+
 TerminalCodec::TerminalCodec(const std::string& codeset) {
-  std::string name = normalized(codeset);
+  std::string name = codesetKey(codeset);
   if (isPassThroughCodeset(name)) return;
   toTerminal_ = iconv_open(codeset.c_str(), "CP949");
   fromTerminal_ = iconv_open("CP949", codeset.c_str());

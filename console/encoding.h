@@ -11,6 +11,14 @@
 
 namespace phonebook {
 
+// `codeset` as compared: upper case, without dashes, underscores or dots
+// ("utf-8" and "UTF8" both give "UTF8").
+std::string codesetKey(const std::string& codeset);
+
+// True for the codesets whose text is CP949 as it stands, or a part of it:
+// CP949, UHC and EUC-KR.
+bool isKoreanCodeset(const std::string& key);
+
 class TerminalCodec {
  public:
   // A codec for a terminal of `codeset` (as nl_langinfo names it). CP949,

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "console/console.h"
 #include "console/main_menu.h"
@@ -32,8 +33,9 @@ int main() {
   // A file size limit must fail the save cleanly, not kill the program.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  std::unique_ptr<Terminal> terminal = makeSystemTerminal();
-  Console console(*terminal, terminalCodeset());
+  const std::string codeset = terminalCodeset();
+  std::unique_ptr<Terminal> terminal = makeSystemTerminal(codeset);
+  Console console(*terminal, codeset);
   // A second run would save over this one's changes, or this one over its.
   if (lockDirectoryOf(kPhoneListFile) == LockResult::kLockedElsewhere) {
     console.print(kAlreadyOpen);

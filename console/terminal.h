@@ -21,25 +21,43 @@ class Terminal {
   // read; 0 only at the end of input.
   virtual std::size_t readInput(char* buffer, std::size_t size) = 0;
 
+  // True when input is read a line at a time through a line editor, with
+  // readEditedLine instead of readInput.
+  virtual bool editsLines() { return false; }
+
+  // Shows `prompt`, the text of the screen's current line (terminal bytes),
+  // and reads one edited line after it into `line`, with its line break.
+  // Returns false at the end of input. REQUIRES: editsLines() is true, and
+  // the cursor is at the start of the line.
+  virtual bool readEditedLine(const std::string& prompt, std::string& line) {
+    (void)prompt;
+    (void)line;
+    return false;
+  }
+
   // Writes all of `data` to the output. Failures are not reported: there is
   // nobody left to tell.
   virtual void writeOutput(const char* data, std::size_t size) = 0;
 
   // Empties the screen and its scroll-back and homes the cursor, where the
-  // output is a screen at all. REQUIRES: pending output has been written.
+  // output is a screen that can be cleared at all (not TERM=dumb).
+  // REQUIRES: pending output has been written.
   virtual void clearScreen() = 0;
 
-  // True when there is a keyboard to wait on (a controlling terminal).
+  // True when there is a person to wait for: a keyboard (a controlling
+  // terminal), and the program's input or output is that terminal.
   virtual bool hasKeyboard() = 0;
 
-  // Waits for one key press on the keyboard, never on the program's input.
+  // Waits for one key press on the keyboard, never on the program's input,
+  // and takes exactly that key: one character, or one escape sequence.
   // REQUIRES: hasKeyboard() was true.
   virtual void waitForKey() = 0;
 };
 
-// The process's own terminal: standard input and output, and /dev/tty for
-// the key press.
-std::unique_ptr<Terminal> makeSystemTerminal();
+// The process's own terminal, of `codeset`: standard input and output,
+// edited a line at a time where both are the terminal, and /dev/tty for the
+// key press.
+std::unique_ptr<Terminal> makeSystemTerminal(const std::string& codeset);
 
 // The codeset of the terminal as the locale names it: LC_ALL, then LC_CTYPE,
 // then LANG. Where the named locale is not installed, the codeset is read

@@ -1,4 +1,5 @@
-// The Linux terminal: standard input and output for the dialogue, ANSI
+// The Linux terminal: standard input and output for the dialogue, edited a
+// line at a time by the line editor where both are the terminal, ANSI
 // sequences to clear the screen, and the controlling terminal (/dev/tty) in
 // non-canonical mode for the key press that ends a pause.
 #include <fcntl.h>
@@ -14,17 +15,22 @@
 #include <cstring>
 #include <iterator>
 
+#include "console/encoding.h"
+#include "console/line_editor.h"
 #include "console/terminal.h"
+#include "store/text.h"
 
 namespace phonebook {
 namespace {
 
 // The settings of the terminal that waitForKey changed, for the signal
-// handler that must put them back before the program dies.
+// handlers that must put them back before the program dies or stops.
 int pausedTerminal = -1;
 termios savedSettings;
+termios pausedSettings;
 
 constexpr int kExitSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+constexpr unsigned char kEscape = 0x1B;
 
 void restoreAndDie(int signal) {
   // Only async-signal-safe calls here: put the terminal back, then die of
@@ -34,8 +40,39 @@ void restoreAndDie(int signal) {
   raise(signal);
 }
 
+void restoreAndStop(int) {
+  // Ctrl-Z: the shell gets its terminal back as it was; fg brings back the
+  // pause as it was. Async-signal-safe calls only.
+  int savedErrno = errno;
+  tcsetattr(pausedTerminal, TCSANOW, &savedSettings);
+  std::signal(SIGTSTP, SIG_DFL);
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+  raise(SIGTSTP);  // stopped here until continued
+  std::signal(SIGTSTP, restoreAndStop);
+  tcsetattr(pausedTerminal, TCSANOW, &pausedSettings);
+  errno = savedErrno;
+}
+
+// True when TERM names a terminal that understands the clear sequence and
+// cursor movement; "dumb", or no TERM at all, does not.
+bool termCanMoveTheCursor() {
+  const char* term = std::getenv("TERM");
+  return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
 class SystemTerminal : public Terminal {
  public:
+  explicit SystemTerminal(const std::string& codeset)
+      : utf8_(codesetKey(codeset) == "UTF8"),
+        canClear_(isatty(STDOUT_FILENO) && termCanMoveTheCursor()) {
+    // Where the terminal cannot move its cursor, its own line mode is all
+    // there is.
+    if (canClear_ && isatty(STDIN_FILENO)) editor_ = LineEditor::open(codeset);
+  }
+
   ~SystemTerminal() override {
     if (tty_ >= 0) close(tty_);
   }
@@ -55,6 +92,12 @@ class SystemTerminal : public Terminal {
     }
   }
 
+  bool editsLines() override { return editor_ != nullptr; }
+
+  bool readEditedLine(const std::string& prompt, std::string& line) override {
+    return editor_->readLine(prompt, line);
+  }
+
   void writeOutput(const char* data, std::size_t size) override {
     while (size > 0) {
       ssize_t put = write(STDOUT_FILENO, data, size);
@@ -68,7 +111,7 @@ class SystemTerminal : public Terminal {
   }
 
   void clearScreen() override {
-    if (!isatty(STDOUT_FILENO)) return;
+    if (!canClear_) return;
     // Home the cursor, clear the screen, then clear the scroll-back.
     static constexpr char kClear[] = "\x1b[H\x1b[2J\x1b[3J";
     writeOutput(kClear, sizeof kClear - 1);
@@ -79,51 +122,80 @@ class SystemTerminal : public Terminal {
       triedTty_ = true;
       tty_ = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
-    return tty_ >= 0;
+    // With both input and output redirected nobody watches the screens,
+    // though a terminal is there (a script run from a shell).
+    return tty_ >= 0 && (isatty(STDIN_FILENO) || isatty(STDOUT_FILENO));
   }
 
   void waitForKey() override {
     if (tcgetattr(tty_, &savedSettings) != 0) return;
     struct sigaction previous[std::size(kExitSignals)];
-    struct sigaction restore = {};
-    restore.sa_handler = restoreAndDie;
-    sigemptyset(&restore.sa_mask);
+    struct sigaction previousStop;
     pausedTerminal = tty_;
     for (std::size_t i = 0; i < std::size(kExitSignals); ++i) {
-      sigaction(kExitSignals[i], &restore, &previous[i]);
-      // A signal that the program was started to ignore stays ignored.
-      if (previous[i].sa_handler == SIG_IGN) sigaction(kExitSignals[i], &previous[i], nullptr);
+      catchUnlessIgnored(kExitSignals[i], restoreAndDie, previous[i]);
     }
+    catchUnlessIgnored(SIGTSTP, restoreAndStop, previousStop);
 
     // One key, unbuffered by lines and not echoed; signals stay on, so
     // Ctrl-C still ends the program (through restoreAndDie).
-    termios raw = savedSettings;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    pausedSettings = savedSettings;
+    pausedSettings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    pausedSettings.c_cc[VMIN] = 1;
+    pausedSettings.c_cc[VTIME] = 0;
     // TCSANOW rather than TCSAFLUSH: nothing typed ahead is thrown away.
-    if (tcsetattr(tty_, TCSANOW, &raw) == 0) {
-      unsigned char key = 0;
-      if (readKeyByte(&key) && (key == 0x1b || key >= 0x80)) {
-        // An escape sequence or a multi-byte character arrives as one burst:
-        // take the rest of it too, so it does not answer the next prompt.
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 1;
-        tcsetattr(tty_, TCSANOW, &raw);
-        char rest[8];
-        ssize_t ignored = read(tty_, rest, sizeof rest);
-        (void)ignored;
-      }
+    if (tcsetattr(tty_, TCSANOW, &pausedSettings) == 0) {
+      takeOneKey();
       tcsetattr(tty_, TCSANOW, &savedSettings);
     }
 
     for (std::size_t i = 0; i < std::size(kExitSignals); ++i) {
       sigaction(kExitSignals[i], &previous[i], nullptr);
     }
+    sigaction(SIGTSTP, &previousStop, nullptr);
     pausedTerminal = -1;
   }
 
  private:
+  // Catches `signal` with `handler`, keeping in `previous` what was there;
+  // a signal that the program was started to ignore stays ignored.
+  static void catchUnlessIgnored(int signal, void (*handler)(int), struct sigaction& previous) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, &previous);
+    if (previous.sa_handler == SIG_IGN) sigaction(signal, &previous, nullptr);
+  }
+
+  // Reads the bytes of exactly one key: a character (one to four bytes of
+  // UTF-8, or one or two of CP949) or an escape sequence (ESC [ parameters
+  // and a final byte, ESC O and a byte). What was typed after it stays for
+  // the next prompt.
+  void takeOneKey() {
+    unsigned char key = 0;
+    if (!readKeyByte(&key)) return;
+    if (key == kEscape) {
+      // The rest of a sequence comes in the same burst; a lone Escape key
+      // has nothing after it, and Alt with a key is ESC and that key.
+      if (!readBurstByte(&key) || key != '[') {
+        if (key == 'O') readBurstByte(&key);
+        return;
+      }
+      while (readBurstByte(&key) && !(key >= 0x40 && key <= 0x7E)) {
+      }
+      return;
+    }
+    std::size_t more = 0;
+    if (utf8_) {
+      more = key >= 0xF0 ? 3 : key >= 0xE0 ? 2 : key >= 0xC0 ? 1 : 0;
+    } else if (isLeadByte(key)) {
+      more = 1;
+    }
+    for (; more > 0; --more) {
+      if (!readBurstByte(&key)) return;
+    }
+  }
+
   bool readKeyByte(unsigned char* key) {
     for (;;) {
       ssize_t got = read(tty_, key, 1);
@@ -133,13 +205,27 @@ class SystemTerminal : public Terminal {
     }
   }
 
+  // The next byte of a key, if it comes within a tenth of a second.
+  bool readBurstByte(unsigned char* byte) {
+    termios burst = pausedSettings;
+    burst.c_cc[VMIN] = 0;
+    burst.c_cc[VTIME] = 1;
+    tcsetattr(tty_, TCSANOW, &burst);
+    bool got = readKeyByte(byte);
+    tcsetattr(tty_, TCSANOW, &pausedSettings);
+    return got;
+  }
+
+  const bool utf8_;
+  const bool canClear_;
+  std::unique_ptr<LineEditor> editor_;
   bool triedTty_ = false;
   int tty_ = -1;
 };
 
 }  // namespace
 
-std::unique_ptr<Terminal> makeSystemTerminal() {
+std::unique_ptr<Terminal> makeSystemTerminal(const std::string& codeset) {
   // A standard stream that was closed gets /dev/null, so that no file the
   // program opens later takes its number and receives the screens.
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
@@ -151,7 +237,7 @@ std::unique_ptr<Terminal> makeSystemTerminal() {
   // Output that nobody reads any more (a closed pipe) must not end the
   // program: writeOutput ignores the failure, and the input decides.
   std::signal(SIGPIPE, SIG_IGN);
-  return std::make_unique<SystemTerminal>();
+  return std::make_unique<SystemTerminal>(codeset);
 }
 
 std::string terminalCodeset() {

@@ -41,22 +41,37 @@ std::string readUntil(int master, const std::string& wanted, double seconds) {
 
 const std::string kPausePrompt = cp949("계속하려면 아무 키나 누르십시오 . . . ");
 
-// Starts the program in `dir` on a new pseudo-terminal, with standard input
-// from the file "input" there, not from the terminal; with no input given,
-// from the terminal. Returns its pid and sets `master` to the terminal's
-// other end.
-pid_t startOnTerminal(const testing::TempDir& dir, const std::string& input, int& master) {
-  testing::writeFile(dir.file("input"), input);
+struct TerminalRun {
+  std::string input = "";  // standard input from this file; none: from the terminal
+  std::string locale = "C";
+  std::string term = "xterm";
+  bool outputToFile = false;  // standard output to the file "output"
+};
+
+// Starts the program in `dir` with a new pseudo-terminal as its controlling
+// terminal and, unless redirected, its standard input and output. Returns
+// its pid and sets `master` to the terminal's other end.
+pid_t startOnTerminal(const testing::TempDir& dir, const TerminalRun& run, int& master) {
+  testing::writeFile(dir.file("input"), run.input);
   pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
   if (child == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(121);
     int in = open("input", O_RDONLY);
-    if (!input.empty() && (in < 0 || dup2(in, 0) < 0)) _exit(120);
-    setenv("LC_ALL", "C", 1);
+    if (!run.input.empty() && (in < 0 || dup2(in, 0) < 0)) _exit(120);
+    int out = open("output", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (run.outputToFile && (out < 0 || dup2(out, 1) < 0)) _exit(120);
+    setenv("LC_ALL", run.locale.c_str(), 1);
+    setenv("TERM", run.term.c_str(), 1);
     execl(PHONEBOOK_BINARY, PHONEBOOK_BINARY, static_cast<char*>(nullptr));
     _exit(123);
   }
   return child;
+}
+
+int waitForExit(pid_t child) {
+  int status = -1;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool terminalIsCooked(int master) {
@@ -69,7 +84,7 @@ TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
   testing::TempDir dir;
   int master = -1;
   // An invalid choice, then 0.
-  pid_t child = startOnTerminal(dir, "7\n0\n", master);
+  pid_t child = startOnTerminal(dir, {.input = "7\n0\n"}, master);
   ASSERT_GE(child, 0);
 
   const std::string clear = "\x1b[H\x1b[2J\x1b[3J";
@@ -100,7 +115,7 @@ TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
 TEST(TerminalTest, CtrlCDuringAPauseRestoresTheTerminal) {
   testing::TempDir dir;
   int master = -1;
-  pid_t child = startOnTerminal(dir, "7\n0\n", master);
+  pid_t child = startOnTerminal(dir, {.input = "7\n0\n"}, master);
   ASSERT_GE(child, 0);
   ASSERT_NE(readUntil(master, kPausePrompt, 10).find(kPausePrompt), std::string::npos);
   readUntil(master, "never printed", 0.3);
@@ -116,7 +131,7 @@ TEST(TerminalTest, CtrlCDuringAPauseRestoresTheTerminal) {
 TEST(TerminalTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
   testing::TempDir dir;
   int master = -1;
-  pid_t first = startOnTerminal(dir, "", master);
+  pid_t first = startOnTerminal(dir, {}, master);
   ASSERT_GE(first, 0);
   const std::string prompt = cp949("원하시는 메뉴를 선택해주세요: ");
   ASSERT_NE(readUntil(master, prompt, 10).find(prompt), std::string::npos);
@@ -135,6 +150,70 @@ TEST(TerminalTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
   close(master);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "Ahn 1\r\n");
+}
+
+TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
+  struct Typing {
+    const char* what;
+    std::string keys;  // typed at the name prompt of the add screen
+    std::string name;  // stored; none when the input ended
+  };
+  const Typing typings[] = {
+      {"left arrow", "홍길\x1b[D순\r", "홍순길"},
+      {"Backspace over a syllable", "홍길동\x7f\r", "홍길"},
+      {"Home, then a syllable", "길동\x1b[H홍\r", "홍길동"},
+      {"Ctrl-U", "xyz\x15김\r", "김"},
+      {"Ctrl-D on an empty line", "\x04", ""},
+  };
+  const std::string namePrompt = "입력할 이름을 입력해주세요: ";
+  for (const Typing& typing : typings) {
+    SCOPED_TRACE(typing.what);
+    testing::TempDir dir;
+    int master = -1;
+    pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8"}, master);
+    ASSERT_GE(child, 0);
+    ASSERT_EQ(write(master, "1\r", 2), 2);
+    ASSERT_NE(readUntil(master, namePrompt, 10).find(namePrompt), std::string::npos);
+    ASSERT_EQ(write(master, typing.keys.data(), typing.keys.size()),
+              static_cast<ssize_t>(typing.keys.size()));
+    if (!typing.name.empty()) {
+      ASSERT_EQ(write(master, "010\r", 4), 4);
+      readUntil(master, "계속하려면", 10);
+      ASSERT_EQ(write(master, "k0\r", 3), 3);
+    }
+    readUntil(master, "never printed", 1);
+    EXPECT_EQ(waitForExit(child), typing.name.empty() ? 1 : 0);
+    close(master);
+    EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")),
+              typing.name.empty() ? "" : cp949(typing.name + " 010\r\n"));
+  }
+}
+
+TEST(TerminalTest, NobodyIsWaitedForWhenInputAndOutputAreRedirected) {
+  testing::TempDir dir;
+  int master = -1;
+  pid_t child = startOnTerminal(dir, {.input = "7\n0\n", .outputToFile = true}, master);
+  ASSERT_GE(child, 0);
+  readUntil(master, "never printed", 0.5);
+  EXPECT_EQ(waitForExit(child), 0);
+  close(master);
+  EXPECT_NE(testing::readFile(dir.file("output")).find(cp949("저장합니다.")), std::string::npos);
+}
+
+TEST(TerminalTest, ADumbTerminalGetsNoEscapeSequence) {
+  testing::TempDir dir;
+  int master = -1;
+  pid_t child = startOnTerminal(dir, {.term = "dumb"}, master);
+  ASSERT_GE(child, 0);
+  std::string screen = readUntil(master, cp949("선택해주세요: "), 10);
+  ASSERT_EQ(write(master, "7\r", 2), 2);
+  screen += readUntil(master, kPausePrompt, 10);
+  ASSERT_EQ(write(master, "k0\r", 3), 3);
+  screen += readUntil(master, cp949("저장합니다."), 10);
+  EXPECT_EQ(waitForExit(child), 0);
+  close(master);
+  EXPECT_NE(screen.find(cp949("잘못된 입력입니다.")), std::string::npos) << screen;
+  EXPECT_EQ(screen.find('\x1b'), std::string::npos) << screen;
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+#include "console/line_editor.h"
+
+#include <histedit.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+
+#include "console/encoding.h"
+
+namespace phonebook {
+namespace {
+
+// Sets LC_CTYPE to a locale whose characters are the terminal's. For a
+// UTF-8 terminal C.UTF-8, which Debian always has; for a Korean one the
+// user's own locale or a Korean one, where installed.
+bool useTerminalLocale(const std::string& codeset) {
+  const std::string key = codesetKey(codeset);
+  if (key == "UTF8") {
+    return std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr ||
+           std::setlocale(LC_CTYPE, "C.utf8") != nullptr;
+  }
+  if (!isKoreanCodeset(key)) return false;
+  for (const char* name : {"", "ko_KR.CP949", "ko_KR.UHC", "ko_KR.EUC-KR", "ko_KR.euckr"}) {
+    if (std::setlocale(LC_CTYPE, name) != nullptr &&
+        isKoreanCodeset(codesetKey(nl_langinfo(CODESET)))) {
+      return true;
+    }
+  }
+  std::setlocale(LC_CTYPE, "C");
+  return false;
+}
+
+// The longest a run remembers of its answers.
+constexpr int kHistorySize = 100;
+
+}  // namespace
+
+struct LineEditor::State {
+  ~State() {
+    // el_end puts the terminal back as it found it.
+    if (editor != nullptr) el_end(editor);
+    if (history != nullptr) history_end(history);
+  }
+
+  EditLine* editor = nullptr;
+  History* history = nullptr;
+  std::string prompt;
+};
+
+namespace {
+
+// The editor's client data is the prompt of the line being read.
+char* promptOf(EditLine* editor) {
+  void* prompt = nullptr;
+  el_get(editor, EL_CLIENTDATA, &prompt);
+  return static_cast<std::string*>(prompt)->data();
+}
+
+}  // namespace
+
+std::unique_ptr<LineEditor> LineEditor::open(const std::string& codeset) {
+  if (!useTerminalLocale(codeset)) return nullptr;
+  auto state = std::make_unique<State>();
+  state->editor = el_init("phonebook", stdin, stdout, stderr);
+  state->history = history_init();
+  if (state->editor == nullptr || state->history == nullptr) return nullptr;
+  HistEvent event;
+  history(state->history, &event, H_SETSIZE, kHistorySize);
+
+  EditLine* editor = state->editor;
+  el_set(editor, EL_EDITOR, "emacs");
+  // Ctrl-C and its kind restore the terminal and then act as they would
+  // without the editor; Ctrl-Z restores it and sets it up again on fg.
+  el_set(editor, EL_SIGNAL, 1);
+  el_set(editor, EL_CLIENTDATA, &state->prompt);
+  el_set(editor, EL_PROMPT, promptOf);
+  el_set(editor, EL_HIST, history, state->history);
+  // The keys as a shell has them, whatever the terminal's description says.
+  el_set(editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
+  el_set(editor, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
+  for (const char* home : {"\\e[H", "\\eOH", "\\e[1~", "\\e[7~"}) {
+    el_set(editor, EL_BIND, home, "ed-move-to-beg", nullptr);
+  }
+  for (const char* end : {"\\e[F", "\\eOF", "\\e[4~", "\\e[8~"}) {
+    el_set(editor, EL_BIND, end, "ed-move-to-end", nullptr);
+  }
+  el_set(editor, EL_BIND, "\\e[3~", "ed-delete-next-char", nullptr);
+  return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
+}
+
+LineEditor::LineEditor(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+LineEditor::~LineEditor() = default;
+
+bool LineEditor::readLine(const std::string& prompt, std::string& line) {
+  state_->prompt = prompt;
+  int count = 0;
+  const char* read = nullptr;
+  do {
+    read = el_gets(state_->editor, &count);
+  } while (read == nullptr && count < 0 && errno == EINTR);
+  if (read == nullptr || count <= 0) return false;
+  line.assign(read, static_cast<std::size_t>(count));
+  if (line != "\n") {
+    HistEvent event;
+    history(state_->history, &event, H_ENTER, read);
+  }
+  return true;
+}
+
+}  // namespace phonebook
