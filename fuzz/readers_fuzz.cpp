@@ -1,6 +1,7 @@
 // Any bytes as standard input to the line and number readers, on a
 // pass-through and on a UTF-8 console. A line read keeps at most capacity - 1
-// bytes, is the start of the converted line cut on a character boundary, and
+// bytes, is the start of the converted line (without its escape sequences,
+// control bytes and a last half character) cut on a character boundary, and
 // never takes input past its own line; a number read takes what "%d" would
 // and the rest of its line, no more.
 #include <charconv>
@@ -29,6 +30,26 @@ size_t lineEnd(const std::string& input, size_t at) {
   return feed == std::string::npos ? input.size() : feed + 1;
 }
 
+// `raw` without escape sequences (ESC [ up to a byte of 0x40..0x7E, ESC O
+// and one byte, a lone ESC) and without control bytes other than the tab.
+std::string withoutControls(const std::string& raw) {
+  std::string kept;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\x1b') {
+      size_t next = i + 1;
+      if (next < raw.size() && raw[next] == 'O') {
+        i = next + 1;
+      } else if (next < raw.size() && raw[next] == '[') {
+        for (i = next + 1; i < raw.size() && (raw[i] < 0x40 || raw[i] > 0x7E); ++i) {
+        }
+      }
+      continue;
+    }
+    if (raw[i] == '\t' || !phonebook::isControlByte(raw[i])) kept.push_back(raw[i]);
+  }
+  return kept;
+}
+
 void checkNextByte(Console& console, const std::string& input, size_t at) {
   int next = console.peekByte();
   require(at == input.size() ? next == Console::kEndOfInput
@@ -49,11 +70,16 @@ size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::s
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
   }
   std::string full;
-  codec.fromTerminal(raw, full);
-  full.resize(std::strlen(full.c_str()));
+  codec.fromTerminal(withoutControls(raw), full);
+  size_t whole = 0;  // without half a character at the end
+  while (whole < full.size() && !(phonebook::isLeadByte(full[whole]) && whole + 1 == full.size())) {
+    whole += phonebook::isLeadByte(full[whole]) ? 2 : 1;
+  }
+  full.resize(whole);
 
   std::string kept(buffer);
   require(kept.size() <= capacity - 1);
+  for (char c : kept) require(c == '\t' || !phonebook::isControlByte(c));
   require(full.compare(0, kept.size(), kept) == 0);
   if (kept.size() < full.size()) {
     // Cut: on a character boundary, and only where the next one won't fit.
