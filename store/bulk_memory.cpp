@@ -16,6 +16,22 @@ void populate(void* begin, std::size_t size) {
   madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 }
 
+void* allocatePopulated(std::size_t size) {
+  constexpr std::size_t kHugePage = 2 << 20;
+  if (size < kHugePage) {
+    void* block = std::malloc(size);
+    if (block != nullptr) populate(block, size);
+    return block;
+  }
+  // aligned_alloc wants a size that is a multiple of the alignment.
+  std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+  void* block = std::aligned_alloc(kHugePage, rounded);
+  if (block == nullptr) return nullptr;
+  madvise(block, rounded, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
+  populate(block, size);
+  return block;
+}
+
 void PopulatedBytes::reserve(std::size_t room) {
   if (room <= room_) return;
   char* grown = static_cast<char*>(std::realloc(data_, room));
@@ -23,17 +39,6 @@ void PopulatedBytes::reserve(std::size_t room) {
   populate(grown + room_, room - room_);
   data_ = grown;
   room_ = room;
-}
-
-HeapGrowth::HeapGrowth() : top_(static_cast<char*>(sbrk(0))) {}
-
-void HeapGrowth::populateNew() {
-  // sbrk(0) reads the current end of the heap without changing it. Between
-  // the old end and the new one lies exactly what the heap grew by; where
-  // the allocator took memory elsewhere the end does not move.
-  char* top = static_cast<char*>(sbrk(0));
-  if (top > top_) populate(top_, static_cast<std::size_t>(top - top_));
-  top_ = top;
 }
 
 }  // namespace phonebook

@@ -19,6 +19,13 @@ namespace phonebook {
 // Makes the whole pages within [begin, begin + size) present and writable.
 void populate(void* begin, std::size_t size);
 
+// A block of `size` bytes, present and writable, in huge pages where the
+// system gives them: each page of ordinary size costs a fault and a slot in
+// the translation cache, which on a virtual machine is dearer than the
+// copying done in it. Release it with std::free. nullptr when there is no
+// storage.
+void* allocatePopulated(std::size_t size);
+
 // An allocator whose blocks arrive populated; for the loader's large arrays.
 template <class T>
 struct PopulatedAllocator {
@@ -28,9 +35,8 @@ struct PopulatedAllocator {
   PopulatedAllocator(const PopulatedAllocator<U>&) {}
 
   T* allocate(std::size_t count) {
-    void* block = std::malloc(count * sizeof(T));
+    void* block = allocatePopulated(count * sizeof(T));
     if (block == nullptr) throw std::bad_alloc();
-    populate(block, count * sizeof(T));
     return static_cast<T*>(block);
   }
   void deallocate(T* block, std::size_t) { std::free(block); }
@@ -71,18 +77,6 @@ class PopulatedBytes {
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t room_ = 0;
-};
-
-// Watches the heap while many entries are allocated one by one, and
-// populates each stretch by which it grows.
-class HeapGrowth {
- public:
-  HeapGrowth();
-  // Call after each allocation.
-  void populateNew();
-
- private:
-  char* top_;
 };
 
 }  // namespace phonebook

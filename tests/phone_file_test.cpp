@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,10 +112,30 @@ TEST_F(PhoneFileTest, WritesOneRecordPerLineWithCrLf) {
 // insertSorted gives, ties and all.
 TEST_F(PhoneFileTest, FastLoadEqualsOneByOneInsertionOnRandomFiles) {
   std::mt19937 random(20261209);
-  const std::vector<std::string> names = {
-      "A",    "B",        "Ba",        "C",        "Lee",       "Leee",          "Park",
-      "a",    "abcdefgh", "abcdefghi", "abcdefgi", cp949("김"), cp949("김철수"), cp949("홍길동"),
-      "\x7F", "\x80\x80"};
+  // Among them: keys equal in their first eight bytes, names of exactly
+  // eight and nine bytes, and names that share long prefixes.
+  const std::vector<std::string> names = {"A",
+                                          "B",
+                                          "Ba",
+                                          "C",
+                                          "Lee",
+                                          "Leee",
+                                          "Park",
+                                          "a",
+                                          "abcdefgh",
+                                          "abcdefghi",
+                                          "abcdefgi",
+                                          "abcdefghijklmnopqrstuvwxyz012",
+                                          "abcdefghijklmnopqrstuvwxyz01",
+                                          "abcdefghijklmnopqrstuvwxyz013",
+                                          "abcdefgh\x80",
+                                          cp949("김"),
+                                          cp949("김철수"),
+                                          cp949("홍길동"),
+                                          cp949("홍길동홍길동홍길동홍길동"),
+                                          cp949("홍길동홍길동홍길순홍길동"),
+                                          "\x7F",
+                                          "\x80\x80"};
   for (int round = 0; round < 300; ++round) {
     std::size_t records = std::uniform_int_distribution<std::size_t>(0, 60)(random);
     std::size_t distinct = std::uniform_int_distribution<std::size_t>(1, names.size())(random);
@@ -132,6 +153,44 @@ TEST_F(PhoneFileTest, FastLoadEqualsOneByOneInsertionOnRandomFiles) {
     ASSERT_EQ(contents(), expected) << "round " << round << ":\n" << file;
     clearList();
   }
+}
+
+// A large load makes its entries in one block; deleting and adding after it
+// releases and reuses them one by one, and the list stays whole.
+TEST_F(PhoneFileTest, EntriesOfALoadAreReleasedAndReusedOneByOne) {
+  auto nameOf = [](unsigned number) { return std::string("N").append(std::to_string(number)); };
+  auto item = [](std::string name, const std::string& phone) {
+    return name.append(":").append(phone);
+  };
+  std::string file;
+  std::multiset<std::string> expected;
+  for (unsigned i = 0; i < 3000; ++i) {
+    file.append(nameOf(i % 1000)).append(" ").append(std::to_string(i)).append("\n");
+    expected.insert(item(nameOf(i % 1000), std::to_string(i)));
+  }
+  ASSERT_EQ(loadText(file), LoadResult::kLoaded);
+  std::mt19937 random(8);
+  for (unsigned step = 0; step < 5000; ++step) {
+    std::string name = nameOf(random() % 1100);
+    if (random() % 2 == 0) {
+      PhoneEntry* found = findByName(name.c_str());
+      if (found != nullptr) expected.erase(expected.find(item(name, found->phone)));
+      EXPECT_EQ(removeByName(name.c_str()), found != nullptr ? 1 : 0);
+    } else {
+      std::string phone = std::to_string(step);
+      insertSorted(newEntry(name.c_str(), phone.c_str()));
+      expected.insert(item(name, phone));
+    }
+  }
+  Items now = contents();
+  EXPECT_TRUE(
+      std::is_sorted(now.begin(), now.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(0, a.find(':')) < b.substr(0, b.find(':'));
+      }));
+  EXPECT_EQ(std::multiset<std::string>(now.begin(), now.end()), expected);
+  while (head != nullptr) removeByName(head->name);  // the block goes back with its last entry
+  ASSERT_EQ(loadText(file), LoadResult::kLoaded);
+  EXPECT_EQ(contents().size(), 3000u);
 }
 
 TEST_F(PhoneFileTest, SaveAndLoadGiveBackTheSameEntries) {
