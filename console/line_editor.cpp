@@ -14,7 +14,9 @@ namespace {
 
 // Sets LC_CTYPE to a locale whose characters are the terminal's. For a
 // UTF-8 terminal C.UTF-8, which Debian always has; for a Korean one the
-// user's own locale or a Korean one, where installed.
+// user's own locale or a Korean one, where installed. A CP949 terminal needs
+// a CP949 locale: under EUC-KR the syllables that only CP949 has (8,822 of
+// them, such as 똠) would be lost as they are typed.
 bool useTerminalLocale(const std::string& codeset) {
   const std::string key = codesetKey(codeset);
   if (key == "UTF8") {
@@ -22,9 +24,13 @@ bool useTerminalLocale(const std::string& codeset) {
            std::setlocale(LC_CTYPE, "C.utf8") != nullptr;
   }
   if (!isKoreanCodeset(key)) return false;
-  for (const char* name : {"", "ko_KR.CP949", "ko_KR.UHC", "ko_KR.EUC-KR", "ko_KR.euckr"}) {
+  auto holdsTheTerminals = [&](const std::string& localeKey) {
+    return localeKey == "CP949" || localeKey == "UHC" || (key == "EUCKR" && localeKey == "EUCKR");
+  };
+  for (const char* name :
+       {"", "ko_KR.CP949", "ko_KR.cp949", "ko_KR.UHC", "ko_KR.EUC-KR", "ko_KR.euckr"}) {
     if (std::setlocale(LC_CTYPE, name) != nullptr &&
-        isKoreanCodeset(codesetKey(nl_langinfo(CODESET)))) {
+        holdsTheTerminals(codesetKey(nl_langinfo(CODESET)))) {
       return true;
     }
   }
