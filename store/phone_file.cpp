@@ -67,8 +67,6 @@ bool isSeparator(char byte) {
 struct PackedText {
   const unsigned char* bytes;
   std::size_t length;
-
-  std::string_view view() const { return {reinterpret_cast<const char*>(bytes), length}; }
 };
 
 PackedText textAt(const char* at) {
