@@ -33,7 +33,8 @@ enum class LockResult {
 // Takes, without waiting, an exclusive advisory lock on the directory that
 // holds `path` (links followed), held until the program ends. The directory
 // rather than the file: a save renames a new file into place, and a lock on
-// the old file would not keep the next run out.
+// the old file would not keep out a run started after it. Where the
+// directory cannot be read, the file itself is locked, if it is there.
 LockResult lockDirectoryOf(const char* path);
 
 enum class SaveResult {

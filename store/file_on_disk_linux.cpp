@@ -137,7 +137,11 @@ bool copyAttributes(const std::string& from, int fd) {
 }
 
 bool keepAccess(const struct stat& old, const std::string& from, int fd) {
-  if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+  // The new file's group is the saver's, or the directory's where that is
+  // set-group-ID: look at what it got.
+  struct stat made;
+  if (fstat(fd, &made) != 0) return false;
+  if (old.st_uid != made.st_uid || old.st_gid != made.st_gid) {
     // Root gives the file back to its owner; anyone else keeps the group
     // where they may (a member of it), and otherwise the file is theirs.
     uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
@@ -243,14 +247,23 @@ void closeFile(int fd) {
 }
 
 LockResult lockDirectoryOf(const char* path) {
-  int directory = open(directoryOf(followLinks(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory < 0) return LockResult::kCannotLock;
-  if (flock(directory, LOCK_EX | LOCK_NB) == 0) {
+  const std::string target = followLinks(path);
+  int held = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (held < 0 && errno == EACCES) {
+    // A directory that may be written and entered but not read cannot be
+    // opened to lock; the phone book in it can be, where it is there. Its
+    // lock lasts until this run has saved, so it keeps a second run out
+    // just as well.
+    OpenedFile file = openRegularFile(target.c_str());
+    held = file.fd;
+  }
+  if (held < 0) return LockResult::kCannotLock;
+  if (flock(held, LOCK_EX | LOCK_NB) == 0) {
     // Left open on purpose: the lock lasts as long as the program.
     return LockResult::kLocked;
   }
   bool elsewhere = errno == EWOULDBLOCK;
-  close(directory);
+  close(held);
   return elsewhere ? LockResult::kLockedElsewhere : LockResult::kCannotLock;
 }
 

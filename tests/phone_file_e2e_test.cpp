@@ -227,6 +227,14 @@ TEST(PhoneFileRunTest, TheFilesGroupIsKeptForTheUsersWhoShareIt) {
   ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
   EXPECT_EQ(info.st_gid, shared);
   EXPECT_EQ(info.st_mode & 07777, 0660u);
+
+  // A set-group-ID directory gives new files its own group, 50 here.
+  ASSERT_EQ(chown(dir.file("PhoneList.txt").c_str(), 0, 0), 0);
+  ASSERT_EQ(chown(dir.path().c_str(), 0, 50), 0);
+  chmod(dir.path().c_str(), 02777);
+  EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, 0u);
 }
 
 TEST(PhoneFileRunTest, ADirectoryThatCannotBeSyncedStillSaves) {
