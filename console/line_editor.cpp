@@ -1,7 +1,9 @@
 #include "console/line_editor.h"
 
+#include <fcntl.h>
 #include <histedit.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
@@ -93,6 +95,15 @@ std::unique_ptr<LineEditor> LineEditor::open(const std::string& codeset) {
     el_set(editor, EL_BIND, end, "ed-move-to-end", nullptr);
   }
   el_set(editor, EL_BIND, "\\e[3~", "ed-delete-next-char", nullptr);
+  el_set(editor, EL_BIND, "\\e[1;5C", "em-next-word", nullptr);  // Ctrl-Right
+  el_set(editor, EL_BIND, "\\e[1;5D", "ed-prev-word", nullptr);  // Ctrl-Left
+  // Keys that do nothing here (Insert, Page Up and Down, F1 to F12) are
+  // taken whole, not left as a stray "~" in the answer.
+  for (const char* key :
+       {"\\e[2~", "\\e[5~", "\\e[6~", "\\eOP", "\\eOQ", "\\eOR", "\\eOS", "\\e[15~", "\\e[17~",
+        "\\e[18~", "\\e[19~", "\\e[20~", "\\e[21~", "\\e[23~", "\\e[24~"}) {
+    el_set(editor, EL_BIND, key, "ed-unassigned", nullptr);
+  }
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(state)));
 }
 
@@ -102,11 +113,18 @@ LineEditor::~LineEditor() = default;
 
 bool LineEditor::readLine(const std::string& prompt, std::string& line) {
   state_->prompt = prompt;
+  // The editor takes a terminal left in non-blocking mode, with nothing
+  // typed yet, for the end of input: it waits in blocking mode, and the
+  // terminal gets its mode back afterwards.
+  int flags = fcntl(STDIN_FILENO, F_GETFL);
+  bool nonBlocking = flags >= 0 && (flags & O_NONBLOCK) != 0;
+  if (nonBlocking) fcntl(STDIN_FILENO, F_SETFL, flags & ~O_NONBLOCK);
   int count = 0;
   const char* read = nullptr;
   do {
     read = el_gets(state_->editor, &count);
   } while (read == nullptr && count < 0 && errno == EINTR);
+  if (nonBlocking) fcntl(STDIN_FILENO, F_SETFL, flags);
   if (read == nullptr || count <= 0) return false;
   line.assign(read, static_cast<std::size_t>(count));
   if (line != "\n") {

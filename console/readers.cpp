@@ -1,6 +1,7 @@
 #include "console/readers.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "console/line_input.h"
@@ -15,17 +16,19 @@ bool isDigit(int byte) {
 
 constexpr unsigned char kEscape = 0x1B;
 
-// What a line must never carry into an entry: an escape sequence (an arrow
-// key typed where nothing edits the line, or one pasted in), dropped whole,
-// and every other control byte but the tab. A sequence is ESC [ with
-// parameters up to a final byte (0x40 to 0x7E), or ESC O and one byte.
+// What a line must never carry into an entry: an escape sequence (a key
+// typed where nothing edits the line, or something pasted in), dropped
+// whole, and every other control byte but the tab. A sequence is ESC [ with
+// parameters up to a final byte (0x40 to 0x7E); ESC O and one byte; a
+// string ESC ] (or P, X, ^, _) up to BEL or ESC \; or ESC and one more
+// printable byte (Alt with a key).
 class ControlFilter {
  public:
   // True when `byte` is text to keep.
   bool keeps(unsigned char byte);
 
  private:
-  enum class State { kText, kEscape, kBracket, kOneMore };
+  enum class State { kText, kEscape, kBracket, kOneMore, kString };
   State state_ = State::kText;
 };
 
@@ -34,14 +37,23 @@ bool ControlFilter::keeps(unsigned char byte) {
     case State::kText:
       break;
     case State::kEscape:
-      state_ = byte == '[' ? State::kBracket : byte == 'O' ? State::kOneMore : State::kText;
-      if (state_ != State::kText) return false;
-      break;  // a lone ESC: this byte is text again
+      if (byte == kEscape) return false;  // the first ESC was alone
+      if (byte == '[' || byte == 'O') {
+        state_ = byte == '[' ? State::kBracket : State::kOneMore;
+        return false;
+      }
+      state_ = byte != 0 && std::strchr("]PX^_", byte) != nullptr ? State::kString : State::kText;
+      if (byte >= 0x20 && byte <= 0x7E) return false;  // a string, or Alt with a key
+      break;                                           // a lone ESC: this byte is text again
     case State::kBracket:
       if (byte >= 0x40 && byte <= 0x7E) state_ = State::kText;
       return false;
     case State::kOneMore:
       state_ = State::kText;
+      return false;
+    case State::kString:
+      if (byte == 0x07) state_ = State::kText;
+      if (byte == kEscape) state_ = State::kEscape;  // ESC \ ends it
       return false;
   }
   if (byte == kEscape) {

@@ -4,6 +4,7 @@
 // control bytes and a last half character) cut on a character boundary, and
 // never takes input past its own line; a number read takes what "%d" would
 // and the rest of its line, no more.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -30,22 +31,35 @@ size_t lineEnd(const std::string& input, size_t at) {
   return feed == std::string::npos ? input.size() : feed + 1;
 }
 
-// `raw` without escape sequences (ESC [ up to a byte of 0x40..0x7E, ESC O
-// and one byte, a lone ESC) and without control bytes other than the tab.
+// `raw` without escape sequences (ESC [ up to a byte of 0x40..0x7E; ESC O
+// and one byte; ESC ] P X ^ or _ up to BEL or ESC \; ESC and one more
+// printable byte; a lone ESC) and without control bytes other than the tab.
 std::string withoutControls(const std::string& raw) {
   std::string kept;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\x1b') {
-      size_t next = i + 1;
-      if (next < raw.size() && raw[next] == 'O') {
-        i = next + 1;
-      } else if (next < raw.size() && raw[next] == '[') {
-        for (i = next + 1; i < raw.size() && (raw[i] < 0x40 || raw[i] > 0x7E); ++i) {
-        }
-      }
+  size_t i = 0;
+  auto isFinal = [](char c) { return c >= 0x40 && c <= 0x7E; };
+  while (i < raw.size()) {
+    if (raw[i] != '\x1b') {
+      if (raw[i] == '\t' || !phonebook::isControlByte(raw[i])) kept.push_back(raw[i]);
+      ++i;
       continue;
     }
-    if (raw[i] == '\t' || !phonebook::isControlByte(raw[i])) kept.push_back(raw[i]);
+    ++i;  // past ESC
+    if (i == raw.size()) break;
+    char kind = raw[i];
+    if (kind == '[') {
+      ++i;
+      while (i < raw.size() && !isFinal(raw[i])) ++i;
+      if (i < raw.size()) ++i;
+    } else if (kind == 'O') {
+      i = std::min(raw.size(), i + 2);
+    } else if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
+      ++i;
+      while (i < raw.size() && raw[i] != '\x07' && raw[i] != '\x1b') ++i;
+      if (i < raw.size() && raw[i] == '\x07') ++i;  // an ESC there starts what ends it
+    } else if (kind >= 0x20 && kind <= 0x7E) {
+      ++i;
+    }
   }
   return kept;
 }

@@ -55,9 +55,13 @@ TEST(ReadLineTest, KeepsTheWholeLineAndNeverTheNext) {
       {"ab\0cd\nnext"s, 30, "abcd"},                  // nor is any other control byte ...
       {"a\tb\x7f\x01\nnext", 30, "a\tb"},             // ... but the tab
       {"K\x1b[Dim\x1b[1;5C\x1bOH\nnext", 30, "Kim"},  // escape sequences go whole
-      {"a\x1b\x1b"
+      {"a\x1b\x1b\x01"
        "b\nnext",
-       30, "ab"},                              // and a lone ESC
+       30, "ab"},  // and a lone ESC
+      {"n\x1b]0;title\x07"
+       "1\x1bPq#0\x1b\\"
+       "2\x1bx3\nnext",
+       30, "n123"},                            // strings, Alt-x
       {"\xB0\xA1\xB0\nnext", 30, "\xB0\xA1"},  // half a character at the end
   };
   for (const Case& c : cases) {
