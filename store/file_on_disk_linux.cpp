@@ -20,12 +20,27 @@
 namespace phonebook {
 namespace {
 
+std::string directoryOf(const std::string& path);
+
+// False for a symbolic link that someone else planted in a sticky directory
+// that anyone may write (such as /tmp): the kernel's protected_symlinks rule,
+// kept here too where the kernel does not, so that nobody can point the
+// save of another user (root, say) at a file of theirs.
+bool mayFollow(const std::string& link, const struct stat& info) {
+  struct stat directory;
+  if (stat(directoryOf(link).c_str(), &directory) != 0) return false;
+  bool openToAll = (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+  return !openToAll || info.st_uid == geteuid() || info.st_uid == directory.st_uid;
+}
+
 // The file that `path` reaches: symbolic links followed, relative ones from
-// the directory of the link. The end of the chain need not exist yet.
+// the directory of the link. The end of the chain need not exist yet. ""
+// when a link may not be followed.
 std::string followLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    if (!mayFollow(path, info)) return "";
     std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
     ssize_t length = readlink(path.c_str(), target.data(), target.size());
     if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return path;
@@ -248,6 +263,7 @@ void closeFile(int fd) {
 
 LockResult lockDirectoryOf(const char* path) {
   const std::string target = followLinks(path);
+  if (target.empty()) return LockResult::kCannotLock;
   int held = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (held < 0 && errno == EACCES) {
     // A directory that may be written and entered but not read cannot be
@@ -269,6 +285,7 @@ LockResult lockDirectoryOf(const char* path) {
 
 SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
   const std::string target = followLinks(path);
+  if (target.empty()) return SaveResult::kFailed;
   SignalsHeld held;
   const std::string temporary = writeNewFile(target, fill);
   if (temporary.empty()) return SaveResult::kFailed;

@@ -237,6 +237,18 @@ TEST(PhoneFileRunTest, TheFilesGroupIsKeptForTheUsersWhoShareIt) {
   EXPECT_EQ(info.st_gid, 0u);
 }
 
+TEST(PhoneFileRunTest, ALinkPlantedByAnotherUserInASharedDirectoryIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  TempDir dir;
+  fs::create_directory(dir.file("shared"));
+  chmod(dir.file("shared").c_str(), 01777);  // as /tmp is
+  writeFile(dir.file("victim"), "secret\n");
+  fs::create_symlink(dir.file("victim"), dir.file("shared/PhoneList.txt"));
+  ASSERT_EQ(lchown(dir.file("shared/PhoneList.txt").c_str(), 65534, 65534), 0);
+  testing::Outcome outcome = runPhonebook(dir.file("shared"), script("0\n"));
+  expectFailedSave(outcome, dir.file("victim"), "secret\n");
+}
+
 TEST(PhoneFileRunTest, ADirectoryThatCannotBeSyncedStillSaves) {
   TempDir dir;
   writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
