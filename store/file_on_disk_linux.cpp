@@ -20,7 +20,11 @@
 namespace phonebook {
 namespace {
 
-std::string directoryOf(const std::string& path);
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 // False for a symbolic link that someone else planted in a sticky directory
 // that anyone may write (such as /tmp): the kernel's protected_symlinks rule,
@@ -50,12 +54,6 @@ std::string followLinks(std::string path) {
                                                                : path.substr(0, slash + 1) + target;
   }
   return path;
-}
-
-std::string directoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Keeps Ctrl-C and its kind from ending the program half way through a
@@ -95,20 +93,32 @@ bool mustKeep(std::string_view attribute) {
   return attribute == kAccessAcl || attribute.starts_with("user.");
 }
 
+// Fills `bytes` with what `get` gives: it is asked for the size first (with
+// no buffer), then for the bytes, again if they grew meanwhile (ERANGE).
+// False, with errno set, when `get` fails.
+template <class Get>
+bool fetchSized(std::string& bytes, Get get) {
+  for (;;) {
+    ssize_t size = get(nullptr, 0);
+    if (size < 0) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    size = get(bytes.data(), bytes.size());
+    if (size >= 0) {
+      bytes.resize(static_cast<std::size_t>(size));
+      return true;
+    }
+    if (errno != ERANGE) return false;
+  }
+}
+
 // The names of the extended attributes of `path`, or false when they could
 // not be listed. A file system without them has none.
 bool attributeNames(const std::string& path, std::vector<std::string>& names) {
   std::string list;
-  for (;;) {
-    ssize_t size = listxattr(path.c_str(), nullptr, 0);
-    if (size < 0) return errno == ENOTSUP;
-    list.resize(static_cast<std::size_t>(size));
-    size = listxattr(path.c_str(), list.data(), list.size());
-    if (size >= 0) {
-      list.resize(static_cast<std::size_t>(size));
-      break;
-    }
-    if (errno != ERANGE) return false;  // ERANGE: the list grew meanwhile
+  if (!fetchSized(list, [&](char* buffer, std::size_t size) {
+        return listxattr(path.c_str(), buffer, size);
+      })) {
+    return errno == ENOTSUP;
   }
   for (std::size_t at = 0; at < list.size();) {
     std::size_t end = list.find('\0', at);
@@ -121,18 +131,11 @@ bool attributeNames(const std::string& path, std::vector<std::string>& names) {
 
 bool copyAttribute(const std::string& from, int fd, const std::string& name) {
   std::string value;
-  for (;;) {
-    ssize_t size = getxattr(from.c_str(), name.c_str(), nullptr, 0);
-    if (size < 0) return false;
-    value.resize(static_cast<std::size_t>(size));
-    size = getxattr(from.c_str(), name.c_str(), value.data(), value.size());
-    if (size >= 0) {
-      value.resize(static_cast<std::size_t>(size));
-      break;
-    }
-    if (errno != ERANGE) return false;
-  }
-  return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
+  return fetchSized(value,
+                    [&](char* buffer, std::size_t size) {
+                      return getxattr(from.c_str(), name.c_str(), buffer, size);
+                    }) &&
+         fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
 }
 
 bool copyAttributes(const std::string& from, int fd) {
