@@ -4,8 +4,7 @@
 // has been read and before any byte limit is applied.
 #pragma once
 
-#include <iconv.h>
-
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,17 +18,22 @@ std::string codesetKey(const std::string& codeset);
 // CP949, UHC and EUC-KR.
 bool isKoreanCodeset(const std::string& key);
 
+// True for the codesets (as codesetKey gives them) whose terminal gets the
+// program's bytes unchanged: the Korean ones, ASCII, and none at all.
+bool passesBytesThrough(const std::string& key);
+
 class TerminalCodec {
  public:
-  // A codec for a terminal of `codeset` (as nl_langinfo names it). CP949,
+  // A codec for a terminal of `codeset` (as the locale names it). CP949,
   // EUC-KR and UHC terminals, the C/POSIX locale (ASCII), an empty name and a
-  // codeset that iconv does not know pass bytes through unchanged.
+  // codeset that the platform's converter does not know pass bytes through
+  // unchanged.
   explicit TerminalCodec(const std::string& codeset);
   ~TerminalCodec();
   TerminalCodec(const TerminalCodec&) = delete;
   TerminalCodec& operator=(const TerminalCodec&) = delete;
 
-  bool passesThrough() const { return toTerminal_ == kNone; }
+  bool passesThrough() const { return converters_ == nullptr; }
 
   // Appends `cp949` in the terminal's encoding to `out`. A sequence that
   // cannot be converted becomes "?".
@@ -40,11 +44,10 @@ class TerminalCodec {
   void fromTerminal(std::string_view text, std::string& out);
 
  private:
-  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
-
-  iconv_t toTerminal_ = kNone;
-  iconv_t fromTerminal_ = kNone;
-  bool terminalIsUtf8_ = false;
+  // The platform's converters in both directions (iconv on Linux, the code
+  // page functions on Windows); none where bytes pass through.
+  struct Converters;
+  std::unique_ptr<Converters> converters_;
 };
 
 }  // namespace phonebook

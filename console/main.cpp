@@ -1,6 +1,5 @@
 // phonebook: a phone book for one person at a terminal, kept in
 // PhoneList.txt in the current directory.
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -30,9 +29,6 @@ bool saveToFile(phonebook::LoadResult loaded) {
 
 int main() {
   using namespace phonebook;
-  // A file size limit must fail the save cleanly, not kill the program.
-  std::signal(SIGXFSZ, SIG_IGN);
-
   const std::string codeset = terminalCodeset();
   std::unique_ptr<Terminal> terminal = makeSystemTerminal(codeset);
   Console console(*terminal, codeset);

@@ -4,7 +4,7 @@
 // Console above it converts to and from CP949.
 //
 // Tests and fuzz targets stand in for the real terminal with their own
-// Terminal; a Windows console would be one more implementation.
+// Terminal. The system's own is terminal_linux.cpp or terminal_windows.cpp.
 #pragma once
 
 #include <cstddef>
@@ -55,13 +55,14 @@ class Terminal {
 };
 
 // The process's own terminal, of `codeset`: standard input and output,
-// edited a line at a time where both are the terminal, and /dev/tty for the
-// key press.
+// edited a line at a time where both are the terminal, and the keyboard of
+// the terminal (/dev/tty, or the console's CONIN$) for the key press.
 std::unique_ptr<Terminal> makeSystemTerminal(const std::string& codeset);
 
 // The codeset of the terminal as the locale names it: LC_ALL, then LC_CTYPE,
 // then LANG. Where the named locale is not installed, the codeset is read
-// from the name itself (ko_KR.UTF-8 gives "UTF-8"); without one, "".
+// from the name itself (ko_KR.UTF-8 gives "UTF-8"); without one, "". On
+// Windows always "CP949": the console is shown CP949 through UTF-16.
 std::string terminalCodeset();
 
 }  // namespace phonebook

@@ -5,7 +5,8 @@
 // million entries spend most of their load time in faults. Asking the kernel
 // to populate a whole range at once costs a small fraction of that. All of
 // this only saves time: where the kernel cannot populate, pages are faulted
-// in one by one as usual.
+// in one by one as usual. Where the platform has no such request
+// (Windows), these are plain allocations.
 #pragma once
 
 #include <cstddef>
@@ -61,7 +62,14 @@ class PopulatedBytes {
 
   // Makes room for `room` bytes in all; never shrinks. Throws std::bad_alloc
   // when the storage cannot be obtained.
-  void reserve(std::size_t room);
+  void reserve(std::size_t room) {
+    if (room <= room_) return;
+    char* grown = static_cast<char*>(std::realloc(data_, room));
+    if (grown == nullptr) throw std::bad_alloc();
+    populate(grown + room_, room - room_);
+    data_ = grown;
+    room_ = room;
+  }
 
   // REQUIRES: the bytes fit the room.
   void append(char byte) { data_[size_++] = byte; }

@@ -1,8 +1,12 @@
 // The phone list file on disk: opening it for reading, keeping a second run
 // away from it, and replacing it whole. These are the only file operations
 // that differ from one platform to another; the format and the loader are
-// shared (phone_file.h).
+// shared (phone_file.h). file_on_disk_linux.cpp and file_on_disk_windows.cpp
+// keep the same promises by each platform's means; where a contract below
+// names one platform's means, the other's are in its file.
 #pragma once
+
+#include <string>
 
 namespace phonebook {
 
@@ -54,5 +58,11 @@ enum class SaveResult {
 // a regular file. `fill` writes the whole content to the open file and
 // returns false when a write fails. On kFailed the old file is as it was.
 SaveResult replaceFile(const char* path, bool (*fill)(int fd));
+
+// A fresh name, ".phonebook-" and eight random letters and digits, for the
+// new file in the moment between its completion and its rename: short
+// whatever the phone list file is called, and unpredictable enough that a
+// name taken meanwhile is rare (a taken name is tried again with the next).
+std::string temporaryFileName();
 
 }  // namespace phonebook

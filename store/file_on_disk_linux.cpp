@@ -8,9 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -171,17 +169,8 @@ bool keepAccess(const struct stat& old, const std::string& from, int fd) {
 // ---------------------------------------------------------------------------
 // The new file.
 
-// A short name in the directory for the moment between the new file's
-// completion and its rename; short whatever the phone list file is called.
 std::string temporaryPath(const std::string& directory) {
-  // Unpredictable enough that a name taken meanwhile is rare; a taken name
-  // is simply tried again with the next.
-  static std::minstd_rand random(static_cast<std::uint_fast32_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid()));
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string name = "/.phonebook-";
-  for (int i = 0; i < 8; ++i) name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
-  return directory + name;
+  return directory + "/" + temporaryFileName();
 }
 
 constexpr int kNameTries = 100;
@@ -289,6 +278,8 @@ LockResult lockDirectoryOf(const char* path) {
 SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
   const std::string target = followLinks(path);
   if (target.empty()) return SaveResult::kFailed;
+  // A file size limit must fail the save's write, not kill the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   SignalsHeld held;
   const std::string temporary = writeNewFile(target, fill);
   if (temporary.empty()) return SaveResult::kFailed;

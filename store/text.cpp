@@ -15,6 +15,20 @@ std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes) {
   return kept;
 }
 
+std::size_t utf8CharLength(std::string_view text) {
+  auto byteAt = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  unsigned char lead = byteAt(0);
+  std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                       : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                      : 1;
+  if (length > text.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byteAt(i) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
 std::size_t cp949WholeLength(std::string_view text) {
   std::size_t at = 0;
   while (at < text.size()) {

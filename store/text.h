@@ -58,6 +58,11 @@ constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;
 }
 
+// The length of the well-formed UTF-8 character at the start of `text`, or
+// 1 when there is none there: the bytes that a converter's one "?" stands
+// for when it refuses them. REQUIRES: `text` is not empty.
+std::size_t utf8CharLength(std::string_view text);
+
 // Length of `text` without a lead byte that ends it with no trail byte
 // after it: half a character.
 std::size_t cp949WholeLength(std::string_view text);

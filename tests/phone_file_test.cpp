@@ -1,8 +1,6 @@
 #include "store/phone_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,26 +26,17 @@ Items contents() {
   return items;
 }
 
-// An open in-memory file holding `content`, read from its start.
-int memoryFile(const std::string& content) {
-  int fd = memfd_create("PhoneList.txt", 0);
-  EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
 LoadResult loadText(const std::string& content) {
-  int fd = memoryFile(content);
+  int fd = testing::temporaryFile(content);
   LoadResult result = readPhoneList(fd);
   close(fd);
   return result;
 }
 
 std::string savedText() {
-  int fd = memfd_create("saved", 0);
+  int fd = testing::temporaryFile();
   EXPECT_TRUE(writePhoneList(fd));
-  std::string text(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
-  EXPECT_EQ(pread(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+  std::string text = testing::fileContent(fd);
   close(fd);
   return text;
 }

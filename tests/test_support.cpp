@@ -1,43 +1,10 @@
 #include "tests/test_support.h"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <iconv.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
-#include <stdexcept>
-#include <thread>
 
 namespace phonebook::testing {
-
-std::string cp949(const std::string& utf8) {
-  iconv_t converter = iconv_open("CP949", "UTF-8");
-  if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP949 in iconv");
-  std::string out(utf8.size() * 2 + 1, '\0');
-  char* source = const_cast<char*>(utf8.data());
-  std::size_t sourceLeft = utf8.size();
-  char* target = out.data();
-  std::size_t room = out.size();
-  std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
-  iconv_close(converter);
-  if (result == static_cast<std::size_t>(-1)) throw std::runtime_error("not CP949: " + utf8);
-  out.resize(out.size() - room);
-  return out;
-}
-
-TempDir::TempDir() {
-  std::string pattern = std::filesystem::temp_directory_path().string() + "/phonebook-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
 
 TempDir::~TempDir() {
   // Tests may leave read-only directories behind; give the bits back first.
@@ -61,72 +28,6 @@ std::string readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
-}
-
-Outcome runPhonebook(const std::string& directory, const Run& run) {
-  TempDir streams;
-  writeFile(streams.file("in"), run.input);
-  std::string binary = PHONEBOOK_BINARY;
-  if (run.asNobody) {
-    // The build tree may lie where nobody cannot reach it: run a copy.
-    binary = streams.file("phonebook");
-    std::filesystem::copy_file(PHONEBOOK_BINARY, binary);
-    std::filesystem::permissions(streams.path(), std::filesystem::perms::all);
-  }
-  int unread[2] = {-1, -1};
-  if (run.closedOutput && pipe(unread) != 0) throw std::runtime_error("pipe failed");
-  pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    // No controlling terminal, as in CI: the program must neither clear nor
-    // wait.
-    setsid();
-    alarm(60);
-    if (run.closedOutput) close(unread[0]);  // nobody reads
-    int in = open(streams.file("in").c_str(), O_RDONLY);
-    int out = run.closedOutput
-                  ? unread[1]
-                  : open(streams.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    int err = open(streams.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-      _exit(120);
-    }
-    if (chdir(directory.c_str()) != 0) _exit(121);
-    if (run.maxFileSize) {
-      signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{*run.maxFileSize, *run.maxFileSize};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    if (run.maxAddressSpace) {
-      rlimit limit{*run.maxAddressSpace, *run.maxAddressSpace};
-      setrlimit(RLIMIT_AS, &limit);
-    }
-    if (run.asNobody && geteuid() == 0 &&
-        (setgroups(run.groups.size(), run.groups.data()) != 0 || setgid(65534) != 0 ||
-         setuid(65534) != 0)) {
-      _exit(122);
-    }
-    setenv("LC_ALL", run.locale.c_str(), 1);
-    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-    _exit(123);
-  }
-  if (run.closedOutput) {
-    close(unread[0]);
-    close(unread[1]);
-  }
-  if (run.killAfter) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(*run.killAfter));
-    kill(child, SIGKILL);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  Outcome outcome;
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  outcome.peakMiB = usage.ru_maxrss / 1024.0;
-  outcome.output = readFile(streams.file("out"));
-  outcome.errors = readFile(streams.file("err"));
-  return outcome;
 }
 
 }  // namespace phonebook::testing

@@ -2,8 +2,6 @@
 // directories, and running the real program with a scripted input.
 #pragma once
 
-#include <sys/resource.h>
-
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,15 +30,27 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 
+// An open temporary file holding `content`, positioned at its start; gone
+// once closed.
+int temporaryFile(const std::string& content = "");
+
+// All that the open file `fd` holds, from its start.
+std::string fileContent(int fd);
+
+// The locales a run can be given: on Linux "C" (CP949 bytes) and
+// "C.UTF-8"; on Windows only "C", as its console is always shown CP949.
+std::vector<std::string> terminalLocales();
+
 struct Run {
-  std::string input;                      // standard input, whole
-  std::string locale = "C";               // LC_ALL
-  std::optional<rlim_t> maxFileSize;      // RLIMIT_FSIZE, with SIGXFSZ ignored
-  std::optional<rlim_t> maxAddressSpace;  // RLIMIT_AS
-  bool asNobody = false;                  // drop root's privileges, where the tests run as root
-  std::vector<gid_t> groups;              // nobody's supplementary groups
-  bool closedOutput = false;              // standard output a pipe that nobody reads
-  std::optional<double> killAfter;        // seconds until SIGKILL
+  std::string input;         // standard input, whole
+  std::string locale = "C";  // LC_ALL
+  // Linux only (a Windows run with any of these throws):
+  std::optional<unsigned long long> maxFileSize;      // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<unsigned long long> maxAddressSpace;  // RLIMIT_AS
+  bool asNobody = false;            // drop root's privileges, where the tests run as root
+  std::vector<unsigned> groups;     // nobody's supplementary groups
+  bool closedOutput = false;        // standard output a pipe that nobody reads
+  std::optional<double> killAfter;  // seconds until SIGKILL
 };
 
 // A run with only its standard input and locale given.
@@ -58,8 +68,10 @@ struct Outcome {
   double peakMiB = 0;  // the most memory the program had resident
 };
 
-// Runs the built phonebook in `directory` with no controlling terminal. A
-// run that has not ended after a minute is killed (SIGALRM).
+// Runs the built phonebook in `directory` with no controlling terminal (on
+// Windows, no console). A run that has not ended after a minute is killed.
+// On Windows the CR LF that ends each line of redirected output is read as
+// one line break, so that both platforms' outputs compare alike.
 Outcome runPhonebook(const std::string& directory, const Run& run);
 
 }  // namespace phonebook::testing

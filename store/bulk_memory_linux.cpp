@@ -1,9 +1,9 @@
-#include "store/bulk_memory.h"
-
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
+
+#include "store/bulk_memory.h"
 
 namespace phonebook {
 
@@ -30,15 +30,6 @@ void* allocatePopulated(std::size_t size) {
   madvise(block, rounded, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
   populate(block, size);
   return block;
-}
-
-void PopulatedBytes::reserve(std::size_t room) {
-  if (room <= room_) return;
-  char* grown = static_cast<char*>(std::realloc(data_, room));
-  if (grown == nullptr) throw std::bad_alloc();
-  populate(grown + room_, room - room_);
-  data_ = grown;
-  room_ = room;
 }
 
 }  // namespace phonebook

@@ -1,0 +1,123 @@
+#include "store/code_page_windows.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "store/text.h"
+
+namespace phonebook {
+namespace {
+
+constexpr UINT kCp949 = 949;
+
+// `text` of `codePage` in UTF-16, or false when any of it is not valid.
+bool widenStrictly(UINT codePage, std::string_view text, std::wstring& out) {
+  out.clear();
+  if (text.empty()) return true;
+  int size = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) return false;
+  out.resize(static_cast<std::size_t>(length));
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, out.data(),
+                             length) == length;
+}
+
+// `text` of `codePage` in UTF-16, each invalid character as "?": the whole
+// text at once where `tryWhole`, and where that fails or is not tried, one
+// character at a time, each of `characterLength` bytes (0 where no
+// character begins).
+template <class CharacterLength>
+std::wstring widen(UINT codePage, std::string_view text, bool tryWhole,
+                   CharacterLength characterLength) {
+  std::wstring wide;
+  if (tryWhole && widenStrictly(codePage, text, wide)) return wide;
+  wide.clear();
+  std::wstring one;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = characterLength(text.substr(at));
+    if (length > 0 && widenStrictly(codePage, text.substr(at, length), one)) {
+      wide += one;
+      at += length;
+    } else {
+      wide.push_back(L'?');
+      ++at;
+    }
+  }
+  return wide;
+}
+
+bool isHighSurrogate(wchar_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool isLowSurrogate(wchar_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+}  // namespace
+
+std::wstring widenCp949(std::string_view cp949) {
+  // 0x80 and 0xFF are in no CP949 character, but the code page passes them
+  // on as U+0080 (a C1 control) and U+F8F7: they are taken one by one.
+  bool strayBytes = cp949.find_first_of("\x80\xFF") != std::string_view::npos;
+  return widen(kCp949, cp949, !strayBytes, [](std::string_view rest) -> std::size_t {
+    unsigned char first = static_cast<unsigned char>(rest[0]);
+    if (first == 0x80 || first == 0xFF) return 0;
+    return isLeadByte(first) && rest.size() >= 2 ? 2 : 1;
+  });
+}
+
+std::wstring widenUtf8(std::string_view utf8) {
+  return widen(CP_UTF8, utf8, true, utf8CharLength);
+}
+
+bool narrowToCp949(std::wstring_view wide, std::string& out) {
+  bool whole = true;
+  std::size_t start = 0;
+  // Runs without surrogates go to the code page function whole; a surrogate
+  // pair (a character past U+FFFF, none of which CP949 has) is one "?".
+  auto narrowRun = [&](std::size_t end) {
+    if (end == start) return;
+    int size = static_cast<int>(end - start);
+    int length = WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + start, size,
+                                     nullptr, 0, nullptr, nullptr);
+    std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(std::max(length, 0)));
+    BOOL replaced = FALSE;
+    WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + start, size, out.data() + at,
+                        length, "?", &replaced);
+    if (replaced) whole = false;
+  };
+  for (std::size_t at = 0; at < wide.size(); ++at) {
+    if (!isHighSurrogate(wide[at]) && !isLowSurrogate(wide[at])) continue;
+    narrowRun(at);
+    if (isHighSurrogate(wide[at]) && at + 1 < wide.size() && isLowSurrogate(wide[at + 1])) ++at;
+    out.push_back('?');
+    whole = false;
+    start = at + 1;
+  }
+  narrowRun(wide.size());
+  return whole;
+}
+
+std::wstring Cp949Pieces::widen(std::string_view piece) {
+  std::string text = std::move(carried_);
+  text.append(piece);
+  std::size_t whole = cp949WholeLength(text);
+  carried_.assign(text, whole);
+  text.resize(whole);
+  return widenCp949(text);
+}
+
+void narrowToUtf8(std::wstring_view wide, std::string& out) {
+  if (wide.empty()) return;
+  int size = static_cast<int>(wide.size());
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return;
+  std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(length));
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, out.data() + at, length, nullptr, nullptr);
+}
+
+}  // namespace phonebook

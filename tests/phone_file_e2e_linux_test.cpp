@@ -1,0 +1,271 @@
+// The phone list file through the real program, where only Linux can set
+// the scene: permissions, other users, links, FIFOs, resource limits,
+// signals and closed pipes. No failure of disk, permission or input costs a
+// byte of what was saved before.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "tests/phone_file_run.h"
+#include "tests/test_support.h"
+
+namespace phonebook {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::cp949;
+using testing::endsWith;
+using testing::expectFailedSave;
+using testing::filesIn;
+using testing::kCannotReadStart;
+using testing::kFileOpenFail;
+using testing::kSaved;
+using testing::manyRecords;
+using testing::readFile;
+using testing::runPhonebook;
+using testing::script;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(PhoneFileRunTest, ANewFileGetsThePermissionsOfAnyNewFile) {
+  TempDir dir;
+  EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST(PhoneFileRunTest, AFileWithoutReadPermissionIsNeverReplaced) {
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  const std::string before = "Ahn 1\r\n";
+  writeFile(dir.file("PhoneList.txt"), before);
+  chmod(dir.file("PhoneList.txt").c_str(), 0200);
+  testing::Run run = script("2\n0\n");
+  run.asNobody = true;
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
+  chmod(dir.file("PhoneList.txt").c_str(), 0600);
+  expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(PhoneFileRunTest, SaveKeepsPermissionBitsAndFollowsSymbolicLinks) {
+  TempDir dir;
+  fs::create_directory(dir.file("books"));
+  writeFile(dir.file("books/mine.txt"), "Ahn 1\r\n");
+  chmod(dir.file("books/mine.txt").c_str(), 0640);
+  fs::create_symlink("books/mine.txt", dir.file("PhoneList.txt"));
+
+  EXPECT_EQ(runPhonebook(dir.path(), script("1\nLee\n2\n0\n")).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir.file("PhoneList.txt")));
+  EXPECT_EQ(readFile(dir.file("books/mine.txt")), "Ahn 1\r\nLee 2\r\n");
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("books/mine.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(filesIn(dir.file("books")), std::vector<std::string>{"mine.txt"});
+}
+
+TEST(PhoneFileRunTest, ASaveThatHitsAFileSizeLimitKeepsTheOldFile) {
+  TempDir dir;
+  const std::string before = manyRecords(100);
+  writeFile(dir.file("PhoneList.txt"), before);
+  testing::Run run = script("1\nKim\n1\n0\n");
+  run.maxFileSize = 1024;
+  expectFailedSave(runPhonebook(dir.path(), run), dir.file("PhoneList.txt"), before);
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(PhoneFileRunTest, ASaveIntoAReadOnlyDirectoryKeepsTheOldFile) {
+  TempDir dir;
+  const std::string before = "Ahn 1\r\n";
+  writeFile(dir.file("PhoneList.txt"), before);
+  chmod(dir.file("PhoneList.txt").c_str(), 0644);
+  chmod(dir.path().c_str(), 0555);
+  testing::Run run = script("1\nKim\n1\n0\n");
+  run.asNobody = true;  // root writes anywhere
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  chmod(dir.path().c_str(), 0700);
+  expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(PhoneFileRunTest, OnlyARegularFileIsReadOrReplaced) {
+  struct Kind {
+    const char* what;
+    std::function<bool(const TempDir&)> make;  // false: cannot be made here
+    mode_t type;                               // of what PhoneList.txt reaches
+  };
+  const Kind kinds[] = {
+      {"a FIFO, which would block the start",
+       [](const TempDir& dir) { return mkfifo(dir.file("PhoneList.txt").c_str(), 0666) == 0; },
+       S_IFIFO},
+      {"a link to a FIFO",
+       [](const TempDir& dir) {
+         fs::create_symlink("fifo", dir.file("PhoneList.txt"));
+         return mkfifo(dir.file("fifo").c_str(), 0666) == 0;
+       },
+       S_IFIFO},
+      {"a device node, as /dev/null is",
+       [](const TempDir& dir) {
+         return mknod(dir.file("PhoneList.txt").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+       },
+       S_IFCHR},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.what);
+    TempDir dir;
+    if (!kind.make(dir)) continue;  // mknod needs root
+    const std::vector<std::string> before = filesIn(dir.path());
+    testing::Outcome outcome = runPhonebook(dir.path(), script("1\nKim\n1\n0\n"));
+    EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
+    EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail));
+    EXPECT_EQ(outcome.status, 1);
+    struct stat info;
+    ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & S_IFMT, kind.type);
+    EXPECT_EQ(filesIn(dir.path()), before);
+  }
+}
+
+TEST(PhoneFileRunTest, TheFilesGroupIsKeptForTheUsersWhoShareIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  const gid_t shared = 100;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  ASSERT_EQ(chown(dir.file("PhoneList.txt").c_str(), 0, shared), 0);
+  chmod(dir.file("PhoneList.txt").c_str(), 0660);
+  testing::Run run = script("1\nKim\n2\n0\n");
+  run.asNobody = true;
+  run.groups = {shared};
+  EXPECT_EQ(runPhonebook(dir.path(), run).status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, shared);
+  EXPECT_EQ(info.st_mode & 07777, 0660u);
+
+  // A set-group-ID directory gives new files its own group, 50 here.
+  ASSERT_EQ(chown(dir.file("PhoneList.txt").c_str(), 0, 0), 0);
+  ASSERT_EQ(chown(dir.path().c_str(), 0, 50), 0);
+  chmod(dir.path().c_str(), 02777);
+  EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, 0u);
+}
+
+TEST(PhoneFileRunTest, ALinkPlantedByAnotherUserInASharedDirectoryIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  TempDir dir;
+  fs::create_directory(dir.file("shared"));
+  chmod(dir.file("shared").c_str(), 01777);  // as /tmp is
+  writeFile(dir.file("victim"), "secret\n");
+  fs::create_symlink(dir.file("victim"), dir.file("shared/PhoneList.txt"));
+  ASSERT_EQ(lchown(dir.file("shared/PhoneList.txt").c_str(), 65534, 65534), 0);
+  testing::Outcome outcome = runPhonebook(dir.file("shared"), script("0\n"));
+  expectFailedSave(outcome, dir.file("victim"), "secret\n");
+}
+
+TEST(PhoneFileRunTest, ADirectoryThatCannotBeSyncedStillSaves) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  chmod(dir.file("PhoneList.txt").c_str(), 0666);
+  chmod(dir.path().c_str(), 0333);  // nobody may write and enter, but not read it
+  testing::Run run = script("1\nKim\n2\n0\n");
+  run.asNobody = true;
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  chmod(dir.path().c_str(), 0700);
+  EXPECT_TRUE(endsWith(outcome.output, kSaved));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_NE(outcome.errors.find("could not be synced"), std::string::npos) << outcome.errors;
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
+}
+
+TEST(PhoneFileRunTest, ASaveKilledPartWayLeavesNothingBehind) {
+  TempDir dir;
+  std::string before;  // as the program writes it: in order, CR LF
+  for (int i = 100000; i < 400000; ++i) before += "Name" + std::to_string(i) + " 010\r\n";
+  const std::string after = before + "Zzz 1\r\n";
+  const testing::Run run = script("1\nZzz\n1\n0\n");
+  writeFile(dir.file("PhoneList.txt"), before);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(runPhonebook(dir.path(), run).status, 0);
+  const std::chrono::duration<double> whole = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(readFile(dir.file("PhoneList.txt")) == after);
+  // Kills spread over the second half of a run, where the save is.
+  for (double part : {0.5, 0.6, 0.7, 0.8, 0.9, 0.95}) {
+    SCOPED_TRACE(part);
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Run killed = run;
+    killed.killAfter = part * whole.count();
+    runPhonebook(dir.path(), killed);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+    std::string now = readFile(dir.file("PhoneList.txt"));
+    EXPECT_TRUE(now == before || now == after);
+  }
+}
+
+TEST(PhoneFileRunTest, OutputThatNobodyReadsDoesNotStopTheSave) {
+  TempDir dir;
+  testing::Run run = script("1\nKim\n1\n2\n0\n");
+  run.closedOutput = true;
+  EXPECT_EQ(runPhonebook(dir.path(), run).status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Kim 1\r\n");
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer's own memory would swamp what is measured.
+TEST(PhoneFileRunTest, MemoryFollowsTheRecordsNotTheSizeOfTheFile) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+  };
+  const Case cases[] = {
+      {"a sparse file of 1 GiB, no records",
+       [](const std::string& file) {
+         writeFile(file, "");
+         fs::resize_file(file, std::uintmax_t{1} << 30);
+       }},
+      {"64 MiB of white space around one record",
+       [](const std::string& file) {
+         std::string space(32 << 20, ' ');
+         writeFile(file, space + "Ahn 1" + space);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    c.make(dir.file("PhoneList.txt"));
+    testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_LT(outcome.peakMiB, 32);
+  }
+}
+#endif
+
+#if !defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer reserves more address space than the limit allows.
+TEST(PhoneFileRunTest, StorageThatCannotBeObtainedEndsTheProgramAndKeepsTheFile) {
+  TempDir dir;
+  const std::string before = manyRecords(400000);  // about 40 MB of entries
+  writeFile(dir.file("PhoneList.txt"), before);
+  testing::Run run = script("0\n");
+  run.maxAddressSpace = 32 << 20;
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.errors.find("out of memory"), std::string::npos) << outcome.errors;
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), before);
+}
+#endif
+
+}  // namespace
+}  // namespace phonebook

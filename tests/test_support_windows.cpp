@@ -1,0 +1,133 @@
+// The test helpers that differ on Windows: the code page functions, and
+// CreateProcess with redirected handles and no console.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "store/code_page_windows.h"
+#include "tests/test_support.h"
+
+namespace phonebook::testing {
+
+std::string cp949(const std::string& utf8) {
+  std::string out;
+  if (!narrowToCp949(widenUtf8(utf8), out)) throw std::runtime_error("not CP949: " + utf8);
+  return out;
+}
+
+TempDir::TempDir() {
+  std::random_device random;
+  for (int tries = 0; tries < 100; ++tries) {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("phonebook-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(path)) {
+      path_ = path.string();
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary directory");
+}
+
+int temporaryFile(const std::string& content) {
+  std::random_device random;
+  for (int tries = 0; tries < 100; ++tries) {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("phonebook-" + std::to_string(random()) + ".tmp");
+    int fd =
+        _open(path.string().c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_TEMPORARY, 0600);
+    if (fd < 0) continue;
+    if (_write(fd, content.data(), static_cast<unsigned>(content.size())) !=
+        static_cast<int>(content.size())) {
+      break;
+    }
+    _lseek(fd, 0, SEEK_SET);
+    return fd;
+  }
+  throw std::runtime_error("no temporary file");
+}
+
+std::string fileContent(int fd) {
+  std::string text(static_cast<std::size_t>(_lseek(fd, 0, SEEK_END)), '\0');
+  _lseek(fd, 0, SEEK_SET);
+  if (_read(fd, text.data(), static_cast<unsigned>(text.size())) != static_cast<int>(text.size())) {
+    throw std::runtime_error("temporary file not read");
+  }
+  return text;
+}
+
+std::vector<std::string> terminalLocales() {
+  return {"C"};
+}
+
+namespace {
+
+// A handle on `path` that the child inherits.
+HANDLE inheritable(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE file = CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                            write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
+  return file;
+}
+
+// Redirected Windows output ends its lines with CR LF.
+std::string withLineBreaks(std::string text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n') continue;
+    out.push_back(text[at]);
+  }
+  return out;
+}
+
+}  // namespace
+
+Outcome runPhonebook(const std::string& directory, const Run& run) {
+  if (run.maxFileSize || run.maxAddressSpace || run.asNobody || !run.groups.empty() ||
+      run.closedOutput || run.killAfter) {
+    throw std::runtime_error("a run setting that only Linux has");
+  }
+  TempDir streams;
+  writeFile(streams.file("in"), run.input);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inheritable(streams.file("in"), false);
+  startup.hStdOutput = inheritable(streams.file("out"), true);
+  startup.hStdError = inheritable(streams.file("err"), true);
+  std::string command = std::string("\"") + PHONEBOOK_BINARY + "\"";
+  PROCESS_INFORMATION process{};
+  // No console, as in CI: the program must neither clear nor wait.
+  BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                nullptr, directory.c_str(), &startup, &process);
+  for (HANDLE stream : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+    CloseHandle(stream);
+  }
+  if (!started) throw std::runtime_error("cannot start " + command);
+  Outcome outcome;
+  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT) {
+    TerminateProcess(process.hProcess, 128 + 14);  // as SIGALRM on Linux
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  outcome.status = static_cast<int>(status);
+  PROCESS_MEMORY_COUNTERS memory{};
+  if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory)) {
+    outcome.peakMiB = static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  outcome.output = withLineBreaks(readFile(streams.file("out")));
+  outcome.errors = withLineBreaks(readFile(streams.file("err")));
+  return outcome;
+}
+
+}  // namespace phonebook::testing

@@ -1,0 +1,109 @@
+// What only the Windows build has: CP949 through UTF-16 for the console,
+// and the save's and the lock's Windows file operations.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cctype>
+#include <string>
+
+#include "store/code_page_windows.h"
+#include "store/file_on_disk.h"
+#include "tests/phone_file_run.h"
+#include "tests/test_support.h"
+
+namespace phonebook {
+namespace {
+
+using testing::cp949;
+using testing::filesIn;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(CodePageTest, Cp949AndUtf16BothWays) {
+  struct Case {
+    const char* what;
+    std::string cp949;
+    std::wstring wide;
+  };
+  const Case cases[] = {
+      {"Hangul, Latin and a tab", cp949("홍길동\tKim 010"), L"홍길동\tKim 010"},
+      {"a syllable only CP949 has", cp949("똠"), L"똠"},
+      {"a lead byte without its trail", "A\xB0", L"A?"},
+      {"bytes in no character, then Latin",
+       "\x80\xFF"
+       "B",
+       L"??B"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(widenCp949(c.cp949), c.wide);
+  }
+  std::string narrowed;
+  EXPECT_TRUE(narrowToCp949(L"홍길동 똠", narrowed));
+  EXPECT_EQ(narrowed, cp949("홍길동 똠"));
+  // An emoji (a surrogate pair) and a Thai letter, which CP949 lacks: one
+  // "?" each; Cyrillic and the euro sign it has.
+  narrowed.clear();
+  EXPECT_FALSE(narrowToCp949(L"a\U0001F600b\u0E01\u0444\u20ACc", narrowed));
+  EXPECT_EQ(narrowed,
+            "a?b?\xAC\xE6\xA2\xE6"
+            "c");
+}
+
+TEST(CodePageTest, ACharacterSplitBetweenWritesWaitsForItsRest) {
+  Cp949Pieces pieces;
+  const std::string name = cp949("홍길동");
+  EXPECT_EQ(pieces.widen(name.substr(0, 3)), L"홍");
+  EXPECT_EQ(pieces.widen(name.substr(3, 2)), L"길");
+  EXPECT_EQ(pieces.widen(name.substr(5) + "\n"), L"동\n");
+}
+
+// A fill that writes part of a phone book and then fails, as a full disk
+// would.
+bool failingFill(int fd) {
+  return _write(fd, "Kim 1\r\n", 7) == 7 && false;
+}
+
+bool fill(int fd) {
+  return _write(fd, "Kim 1\r\n", 7) == 7;
+}
+
+TEST(WindowsSaveTest, AFailedSaveLeavesTheOldFileAndNothingElse) {
+  struct Case {
+    const char* what;
+    bool readOnly;
+    bool (*fill)(int fd);
+  };
+  for (const Case& c : {Case{"a write that fails", false, failingFill},
+                        Case{"a read-only file is never replaced", true, fill}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string file = dir.file("PhoneList.txt");
+    writeFile(file, "Ahn 1\r\n");
+    if (c.readOnly) SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(replaceFile(file.c_str(), c.fill), SaveResult::kFailed);
+    EXPECT_EQ(readFile(file), "Ahn 1\r\n");
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  TempDir dir;
+  EXPECT_EQ(replaceFile(dir.file("PhoneList.txt").c_str(), fill), SaveResult::kSaved);
+  EXPECT_EQ(replaceFile(dir.file("PhoneList.txt").c_str(), fill), SaveResult::kSaved);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Kim 1\r\n");
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(WindowsSaveTest, TheDirectoryIsLockedForOneRunWhateverItsPathIsCalled) {
+  TempDir dir;
+  EXPECT_EQ(lockDirectoryOf(dir.file("PhoneList.txt").c_str()), LockResult::kLocked);
+  // The same directory by another name: through "." and in other letters.
+  std::string other = dir.path() + "\\.\\phonelist.TXT";
+  for (char& c : other) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(lockDirectoryOf(other.c_str()), LockResult::kLockedElsewhere);
+  TempDir elsewhere;
+  EXPECT_EQ(lockDirectoryOf(elsewhere.file("PhoneList.txt").c_str()), LockResult::kLocked);
+}
+
+}  // namespace
+}  // namespace phonebook
