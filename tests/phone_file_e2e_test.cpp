@@ -70,6 +70,15 @@ TEST(PhoneFileRunTest, EntriesOutlastARunInBothLocales) {
   }
 }
 
+TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8IsFoundAsTypedAndSavedInCp949) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "홍길동 010-123\r\nAhn 1\r\n");
+  testing::Outcome outcome = runPhonebook(dir.path(), script("3\n홍길동\n0\n", "C.UTF-8"));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_NE(outcome.output.find(" : 홍길동 010-123\n"), std::string::npos) << outcome.output;
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), cp949("Ahn 1\r\n홍길동 010-123\r\n"));
+}
+
 TEST(PhoneFileRunTest, AnEditedOrderIsSortedAgainByTheNextRun) {
   TempDir dir;
   writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\nLee 2\r\n");
@@ -158,6 +167,17 @@ TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
     chmod(dir.file("PhoneList.txt").c_str(), 0600);
     expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+  }
+  {
+    SCOPED_TRACE("a UTF-8 file with a character that CP949 lacks: shown as ?");
+    TempDir dir;
+    const std::string before = "홍길동 010\r\n😀 1\r\n";
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Outcome outcome = runPhonebook(dir.path(), script("2\n0\n"));
+    const std::string start = kCannotReadStart.substr(kFileOpenFail.size());
+    EXPECT_EQ(outcome.output.substr(0, start.size()), start);
+    EXPECT_NE(outcome.output.find("?\t\t1\n" + cp949("홍길동\t\t010\n")), std::string::npos);
+    expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
   }
   {
     SCOPED_TRACE("a directory of that name: it opens but cannot be read");
@@ -326,6 +346,11 @@ TEST(PhoneFileRunTest, MemoryFollowsTheRecordsNotTheSizeOfTheFile) {
        [](const std::string& file) {
          writeFile(file, "");
          fs::resize_file(file, std::uintmax_t{1} << 30);
+       }},
+      {"a UTF-16 mark, then 256 MiB of zeros",
+       [](const std::string& file) {
+         writeFile(file, "\xFF\xFE");
+         fs::resize_file(file, std::uintmax_t{1} << 28);
        }},
       {"64 MiB of white space around one record",
        [](const std::string& file) {
