@@ -28,7 +28,9 @@ void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
     out.append(text);
     return;
   }
-  narrowToCp949(widenUtf8(text), out);
+  std::wstring wide;
+  widenUtf8(text, wide);
+  narrowToCp949(wide, out);
 }
 
 }  // namespace phonebook

@@ -23,28 +23,38 @@ bool widenStrictly(UINT codePage, std::string_view text, std::wstring& out) {
                              length) == length;
 }
 
-// `text` of `codePage` in UTF-16, each invalid character as "?": the whole
-// text at once where `tryWhole`, and where that fails or is not tried, one
-// character at a time, each of `characterLength` bytes (0 where no
-// character begins).
-template <class CharacterLength>
-std::wstring widen(UINT codePage, std::string_view text, bool tryWhole,
-                   CharacterLength characterLength) {
-  std::wstring wide;
-  if (tryWhole && widenStrictly(codePage, text, wide)) return wide;
-  wide.clear();
+// Where a character of a multi-byte code page begins: its length, and the
+// bytes that one "?" stands for when it is invalid.
+struct Character {
+  std::size_t length;
+  std::size_t invalidLength;
+};
+
+// Appends `text` of `codePage` in UTF-16 to `wide`, each invalid character
+// as "?": the whole text at once where `tryWhole`, and where that fails or
+// is not tried, one `character` at a time. Returns false when any was
+// invalid.
+template <class CharacterAt>
+bool widen(UINT codePage, std::string_view text, bool tryWhole, CharacterAt character,
+           std::wstring& wide) {
   std::wstring one;
+  if (tryWhole && widenStrictly(codePage, text, one)) {
+    wide += one;
+    return true;
+  }
+  bool whole = true;
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t length = characterLength(text.substr(at));
-    if (length > 0 && widenStrictly(codePage, text.substr(at, length), one)) {
+    Character here = character(text.substr(at));
+    if (here.length > 0 && widenStrictly(codePage, text.substr(at, here.length), one)) {
       wide += one;
-      at += length;
+      at += here.length;
     } else {
       wide.push_back(L'?');
-      ++at;
+      at += here.invalidLength;
+      whole = false;
     }
   }
-  return wide;
+  return whole;
 }
 
 bool isHighSurrogate(wchar_t c) {
@@ -59,17 +69,30 @@ bool isLowSurrogate(wchar_t c) {
 
 std::wstring widenCp949(std::string_view cp949) {
   // 0x80 and 0xFF are in no CP949 character, but the code page passes them
-  // on as U+0080 (a C1 control) and U+F8F7: they are taken one by one.
+  // on as U+0080 (a C1 control) and U+F8F7: they are taken one by one. An
+  // invalid pair is one "?" for its lead byte, and its second byte is read
+  // again, as iconv does it.
   bool strayBytes = cp949.find_first_of("\x80\xFF") != std::string_view::npos;
-  return widen(kCp949, cp949, !strayBytes, [](std::string_view rest) -> std::size_t {
-    unsigned char first = static_cast<unsigned char>(rest[0]);
-    if (first == 0x80 || first == 0xFF) return 0;
-    return isLeadByte(first) && rest.size() >= 2 ? 2 : 1;
-  });
+  std::wstring wide;
+  widen(
+      kCp949, cp949, !strayBytes,
+      [](std::string_view rest) -> Character {
+        unsigned char first = static_cast<unsigned char>(rest[0]);
+        if (first == 0x80 || first == 0xFF) return {0, 1};
+        return {isLeadByte(first) && rest.size() >= 2 ? 2u : 1u, 1};
+      },
+      wide);
+  return wide;
 }
 
-std::wstring widenUtf8(std::string_view utf8) {
-  return widen(CP_UTF8, utf8, true, utf8CharLength);
+bool widenUtf8(std::string_view utf8, std::wstring& wide) {
+  return widen(
+      CP_UTF8, utf8, true,
+      [](std::string_view rest) -> Character {
+        std::size_t length = utf8CharLength(rest);
+        return {length, length};
+      },
+      wide);
 }
 
 bool narrowToCp949(std::wstring_view wide, std::string& out) {

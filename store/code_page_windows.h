@@ -13,8 +13,10 @@ namespace phonebook {
 // and conversion goes on with the byte after it.
 std::wstring widenCp949(std::string_view cp949);
 
-// `utf8` in UTF-16. Bytes that form no UTF-8 character become one "?".
-std::wstring widenUtf8(std::string_view utf8);
+// Appends `utf8` in UTF-16 to `wide`. Bytes that form no UTF-8 character
+// become one "?", as many as utf8CharLength counts. Returns false when any
+// did.
+bool widenUtf8(std::string_view utf8, std::wstring& wide);
 
 // Appends `wide` in CP949 to `out`. A character that CP949 does not have,
 // or half of a surrogate pair, becomes "?". Returns false when any did.

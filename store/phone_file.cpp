@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "store/bulk_memory.h"
+#include "store/file_encoding.h"
 #include "store/file_on_disk.h"
 #include "store/text.h"
 
@@ -97,9 +99,18 @@ int compareTexts(PackedText a, PackedText b) {
 
 class Loader {
  public:
-  // Tells how many bytes the file holds, so that the packed texts need not
-  // grow past what it can still add.
+  // Tells how many bytes the input can still bring at most (the rest of the
+  // file), so that the packed texts need not grow past what it can add.
   void expect(std::size_t size) { fileLeft_ = size; }
+
+  // Forgets every record, to take the file again from its start. The room
+  // already made is kept.
+  void restart() {
+    texts_.truncate(0);
+    tokenLength_ = 0;
+    haveName_ = false;
+    records_ = 0;
+  }
 
   // Takes the next `size` bytes of the file. A token that lies within them
   // is taken where it lies; only one that runs on from one piece into the
@@ -331,8 +342,52 @@ bool Loader::link() {
   return true;
 }
 
-bool readAll(int fd, Loader& loader) {
+// ---------------------------------------------------------------------------
+// Reading the file, in whatever encoding an editor saved it.
+//
+// A file with a byte order mark is converted from the encoding the mark
+// names. Any other file is first read as CP949, exactly as this program
+// writes it, while a detector asks whether it is UTF-8 instead; a CP949
+// file with Hangul almost always fails that test at its first syllable,
+// and then costs nothing more. Only a file that is UTF-8 after all is read a second time
+// from its start, converted, and what the first pass loaded is thrown away.
+//
+// Converted text is fed to the loader a piece at a time, each piece cut
+// where a character ends and the rest carried over to the next, so that
+// memory follows the records, as for a CP949 file. A character becomes no
+// more bytes in CP949 than it takes in UTF-8 or UTF-16, and "?" replaces at
+// least a byte, so the bytes left in the file bound what can still come.
+
+// What reading a file to its end gave.
+enum class ReadResult {
+  kWhole,         // every byte was read and, where converted, held whole
+  kNotWhole,      // a read failed, or a character had no CP949 form
+  kUtf8Unmarked,  // read as CP949, but the file is UTF-8: read it again
+};
+
+// Reads into `buffer` until it holds `size` bytes or the file ends. Returns
+// the bytes read, or -1 when a read failed.
+ssize_t readFully(int fd, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t part = read(fd, buffer + got, size - got);
+    if (part == 0) break;
+    if (part < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    got += static_cast<std::size_t>(part);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Feeds the loader the rest of the file as it stands, after `first` (its
+// first bytes, already read), and tells whether the file was UTF-8.
+ReadResult readAsCp949(int fd, std::string_view first, Loader& loader) {
   std::array<char, kIoChunk> chunk;
+  Utf8Detector detector;
+  detector.feed(first);
+  loader.feed(first.data(), first.size());
   for (;;) {
     ssize_t got = read(fd, chunk.data(), chunk.size());
     if (got == 0) break;
@@ -340,12 +395,53 @@ bool readAll(int fd, Loader& loader) {
       if (errno == EINTR) continue;
       // A file that fails part way ends where the reading did, as at its end.
       loader.finish();
-      return false;
+      return ReadResult::kNotWhole;
     }
+    detector.feed({chunk.data(), static_cast<std::size_t>(got)});
     loader.feed(chunk.data(), static_cast<std::size_t>(got));
   }
   loader.finish();
-  return true;
+  return detector.isUtf8() ? ReadResult::kUtf8Unmarked : ReadResult::kWhole;
+}
+
+// The text of one conversion. Smaller than a read of a CP949 file: its
+// converted copy is held on the heap, and a small file should cost little.
+constexpr std::size_t kConvertChunk = 4096;
+
+// Feeds the loader the rest of the file converted from `encoding`, which
+// ends `fileLeft` bytes further on where that is known (else 0). `first`
+// is what was already read of it.
+ReadResult readConverted(int fd, FileEncoding encoding, std::string_view first,
+                         std::size_t fileLeft, Loader& loader) {
+  std::array<char, kConvertChunk> chunk;
+  std::string converted;
+  converted.reserve(kConvertChunk);
+  bool whole = true;
+  // Bytes read but not yet converted: a character cut by the last read.
+  std::size_t carried = first.size();
+  std::copy(first.begin(), first.end(), chunk.begin());
+  for (;;) {
+    ssize_t got = readFully(fd, chunk.data() + carried, chunk.size() - carried);
+    if (got < 0) {
+      loader.finish();
+      return ReadResult::kNotWhole;
+    }
+    std::size_t held = carried + static_cast<std::size_t>(got);
+    // At the end of the file a cut character is converted as it is, to "?".
+    std::size_t take = got == 0 ? held : wholeCharsLength({chunk.data(), held}, encoding);
+    carried = held - take;
+    fileLeft -= std::min(fileLeft, static_cast<std::size_t>(got));
+    if (take > 0) {
+      converted.clear();
+      whole = convertToCp949({chunk.data(), take}, encoding, converted) && whole;
+      loader.feed(converted.data(), converted.size());
+      if (fileLeft > 0) loader.expect(fileLeft + carried);
+    }
+    if (got == 0) break;
+    std::memmove(chunk.data(), chunk.data() + take, carried);
+  }
+  loader.finish();
+  return whole ? ReadResult::kWhole : ReadResult::kNotWhole;
 }
 
 // ---------------------------------------------------------------------------
@@ -369,13 +465,43 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 LoadResult readPhoneList(int fd) {
   try {
     Loader loader;
+    std::size_t size = 0;  // unknown
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-      loader.expect(static_cast<std::size_t>(info.st_size));
+      size = static_cast<std::size_t>(info.st_size);
     }
-    bool readWhole = readAll(fd, loader);
+    loader.expect(size);
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+
+    // Enough of the start to hold a byte order mark.
+    std::array<char, 3> first;
+    ssize_t got = readFully(fd, first.data(), first.size());
+    ReadResult read = ReadResult::kNotWhole;
+    if (got < 0) {
+      loader.finish();
+    } else {
+      std::string_view firstBytes(first.data(), static_cast<std::size_t>(got));
+      std::size_t left = size - std::min(size, firstBytes.size());
+      EncodingMark mark = encodingMark(firstBytes);
+      if (mark.encoding == FileEncoding::kCp949) {
+        read = readAsCp949(fd, firstBytes, loader);
+      } else {
+        loader.expect(size - std::min(size, mark.length));
+        read = readConverted(fd, mark.encoding, firstBytes.substr(mark.length), left, loader);
+      }
+    }
+    if (read == ReadResult::kUtf8Unmarked) {
+      // A file that cannot be taken again from its start keeps its CP949
+      // reading, which does not hold it as written.
+      read = ReadResult::kNotWhole;
+      if (start >= 0 && lseek(fd, start, SEEK_SET) == start) {
+        loader.restart();
+        loader.expect(size);
+        read = readConverted(fd, FileEncoding::kUtf8, {}, size, loader);
+      }
+    }
     if (!loader.link()) return LoadResult::kNoStorage;
-    return readWhole ? LoadResult::kLoaded : LoadResult::kReadFailed;
+    return read == ReadResult::kWhole ? LoadResult::kLoaded : LoadResult::kReadFailed;
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoStorage;
   }

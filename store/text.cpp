@@ -3,6 +3,39 @@
 #include <cstring>
 
 namespace phonebook {
+namespace {
+
+// What a byte that starts a UTF-8 character says about it: how many bytes
+// the character takes (0 for a byte that cannot start one) and the range of
+// its second byte.
+struct Utf8Lead {
+  int length;
+  unsigned char low;
+  unsigned char high;
+};
+
+constexpr Utf8Lead utf8Lead(unsigned char byte) {
+  if (byte < 0x80) return {1, 0, 0};
+  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
+  if (byte == 0xE0) return {3, 0xA0, 0xBF};  // no overlong forms
+  if (byte == 0xED) return {3, 0x80, 0x9F};  // no surrogates
+  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
+  if (byte == 0xF0) return {4, 0x90, 0xBF};  // no overlong forms
+  if (byte == 0xF4) return {4, 0x80, 0x8F};  // nothing past U+10FFFF
+  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
+  return {0, 0, 0};
+}
+
+bool isContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
+
+bool isHighSurrogate(unsigned char first, unsigned char second, FileEncoding encoding) {
+  unsigned char high = encoding == FileEncoding::kUtf16Le ? second : first;
+  return high >= 0xD8 && high <= 0xDB;
+}
+
+}  // namespace
 
 std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes) {
   if (text.size() <= maxBytes) return text.size();
@@ -13,20 +46,6 @@ std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes) {
     kept += width;
   }
   return kept;
-}
-
-std::size_t utf8CharLength(std::string_view text) {
-  auto byteAt = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  unsigned char lead = byteAt(0);
-  std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
-                       : lead >= 0xE0 && lead <= 0xEF ? 3
-                       : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                      : 1;
-  if (length > text.size()) return 1;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byteAt(i) & 0xC0) != 0x80) return 1;
-  }
-  return length;
 }
 
 std::size_t cp949WholeLength(std::string_view text) {
@@ -55,6 +74,77 @@ bool isStorableText(std::string_view text) {
     if (isWhiteSpace(static_cast<unsigned char>(c))) return false;
   }
   return true;
+}
+
+EncodingMark encodingMark(std::string_view start) {
+  if (start.starts_with("\xEF\xBB\xBF")) return {FileEncoding::kUtf8, 3};
+  if (start.starts_with("\xFF\xFE")) return {FileEncoding::kUtf16Le, 2};
+  if (start.starts_with("\xFE\xFF")) return {FileEncoding::kUtf16Be, 2};
+  return {FileEncoding::kCp949, 0};
+}
+
+std::size_t utf8CharLength(std::string_view text) {
+  Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[0]));
+  if (lead.length <= 1) return 1;
+  std::size_t length = 1;
+  unsigned char low = lead.low;
+  unsigned char high = lead.high;
+  while (length < static_cast<std::size_t>(lead.length) && length < text.size()) {
+    unsigned char byte = static_cast<unsigned char>(text[length]);
+    if (byte < low || byte > high) break;
+    ++length;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return length;
+}
+
+std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
+  std::size_t size = text.size();
+  if (encoding != FileEncoding::kUtf8) {
+    // Whole code units, and never the first half of a surrogate pair.
+    size &= ~std::size_t{1};
+    if (size >= 2 && isHighSurrogate(text[size - 2], text[size - 1], encoding)) size -= 2;
+    return size;
+  }
+  // The last byte that is no continuation byte starts the last character,
+  // unless more than three continuation bytes follow it (then they are
+  // invalid on their own, and so whole).
+  std::size_t start = size;
+  while (start > 0 && size - start < 3 && isContinuation(text[start - 1])) --start;
+  if (start == 0) return size;
+  --start;
+  Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[start]));
+  return start + static_cast<std::size_t>(lead.length) > size ? start : size;
+}
+
+void Utf8Detector::feed(std::string_view piece) {
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  const char* at = piece.data();
+  const char* end = at + piece.size();
+  while (valid_ && at < end) {
+    if (needed_ == 0) {
+      while (end - at >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        if (word & kHighs) break;
+        at += 8;
+      }
+      if (at == end) break;
+      Utf8Lead lead = utf8Lead(static_cast<unsigned char>(*at++));
+      valid_ = lead.length > 0;
+      wide_ = wide_ || lead.length >= 3;
+      needed_ = lead.length > 0 ? lead.length - 1 : 0;
+      low_ = lead.low;
+      high_ = lead.high;
+    } else {
+      unsigned char byte = static_cast<unsigned char>(*at++);
+      valid_ = byte >= low_ && byte <= high_;
+      --needed_;
+      low_ = 0x80;
+      high_ = 0xBF;
+    }
+  }
 }
 
 }  // namespace phonebook

@@ -1,12 +1,14 @@
 // Byte-text rules shared by the phone book and its dialogue: what counts as
-// white space, how a CP949 text is cut to a size, and which texts the phone
-// list file can carry.
+// white space, how a CP949 text is cut to a size, which texts the phone list
+// file can carry, and how a file in UTF-8 or UTF-16 is told from CP949.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#include "store/file_encoding.h"
 
 namespace phonebook {
 
@@ -58,11 +60,6 @@ constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;
 }
 
-// The length of the well-formed UTF-8 character at the start of `text`, or
-// 1 when there is none there: the bytes that a converter's one "?" stands
-// for when it refuses them. REQUIRES: `text` is not empty.
-std::size_t utf8CharLength(std::string_view text);
-
 // Length of `text` without a lead byte that ends it with no trail byte
 // after it: half a character.
 std::size_t cp949WholeLength(std::string_view text);
@@ -82,5 +79,53 @@ void copyFitting(char* field, std::size_t fieldSize, std::string_view text);
 // empty and holds no white space. Anything else would shift every later
 // record of the file by a token.
 bool isStorableText(std::string_view text);
+
+// The encoding that the first bytes of a file declare with a byte order
+// mark, and the mark's length: EF BB BF is UTF-8, FF FE UTF-16 little endian
+// and FE FF big endian. No valid CP949 text begins with FF or with FE FF.
+// kCp949 and 0 when `start` begins with no mark.
+struct EncodingMark {
+  FileEncoding encoding;
+  std::size_t length;
+};
+EncodingMark encodingMark(std::string_view start);
+
+// The bytes that the UTF-8 character at the start of `text` takes: its
+// length when it is whole and valid; otherwise the length of the longest
+// start of it that could still begin a valid character (at least one),
+// which counts as one invalid character.
+// REQUIRES: text is not empty.
+std::size_t utf8CharLength(std::string_view text);
+
+// Length of the longest prefix of `text`, in `encoding`, that does not end
+// inside a character: where a file read in pieces may be cut for
+// conversion, the rest going on with the next piece. Invalid bytes count as
+// whole characters. REQUIRES: encoding is not kCp949.
+std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
+
+// Follows a text given piece by piece and tells, at its end, whether it is
+// UTF-8: valid UTF-8 as a whole and holding a character of three bytes or
+// more (Hangul is three). No CP949 Hangul of the common range can pass:
+// its lead bytes 0xB0..0xC8 either cannot start a UTF-8 character or start
+// one of two bytes. A CP949 text passes only where a Hanja of lead byte
+// 0xE0..0xEF is directly followed by certain Hangul or symbols, and no
+// other character of the whole text breaks the rules. Looking stops at the first invalid byte, and
+// a run of ASCII is passed eight bytes at a time, so that a CP949 file pays almost nothing for the
+// question.
+class Utf8Detector {
+ public:
+  void feed(std::string_view piece);
+  bool isUtf8() const { return valid_ && needed_ == 0 && wide_; }
+
+ private:
+  bool valid_ = true;
+  bool wide_ = false;  // a character of three bytes or more was seen
+  int needed_ = 0;     // continuation bytes still owed by the current character
+  // The range the next continuation byte must fall in: narrower than
+  // 0x80..0xBF after some leads, to refuse overlong forms, surrogates and
+  // code points past U+10FFFF.
+  unsigned char low_ = 0x80;
+  unsigned char high_ = 0xBF;
+};
 
 }  // namespace phonebook

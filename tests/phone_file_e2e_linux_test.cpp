@@ -58,6 +58,15 @@ TEST(PhoneFileRunTest, AFileWithoutReadPermissionIsNeverReplaced) {
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
 }
 
+TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8IsFoundAsTypedAndSavedInCp949) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "홍길동 010-123\r\nAhn 1\r\n");
+  testing::Outcome outcome = runPhonebook(dir.path(), script("3\n홍길동\n0\n", "C.UTF-8"));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_NE(outcome.output.find(" : 홍길동 010-123\n"), std::string::npos) << outcome.output;
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), cp949("Ahn 1\r\n홍길동 010-123\r\n"));
+}
+
 TEST(PhoneFileRunTest, SaveKeepsPermissionBitsAndFollowsSymbolicLinks) {
   TempDir dir;
   fs::create_directory(dir.file("books"));
@@ -234,6 +243,11 @@ TEST(PhoneFileRunTest, MemoryFollowsTheRecordsNotTheSizeOfTheFile) {
        [](const std::string& file) {
          writeFile(file, "");
          fs::resize_file(file, std::uintmax_t{1} << 30);
+       }},
+      {"a UTF-16 mark, then 256 MiB of zeros",
+       [](const std::string& file) {
+         writeFile(file, "\xFF\xFE");
+         fs::resize_file(file, std::uintmax_t{1} << 28);
        }},
       {"64 MiB of white space around one record",
        [](const std::string& file) {

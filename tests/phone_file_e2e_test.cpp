@@ -65,6 +65,17 @@ TEST(PhoneFileRunTest, NoFileStartsEmptyAndZeroWritesAnEmptyFile) {
 
 TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
   {
+    SCOPED_TRACE("a UTF-8 file with a character that CP949 lacks: shown as ?");
+    TempDir dir;
+    const std::string before = "홍길동 010\r\n😀 1\r\n";
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Outcome outcome = runPhonebook(dir.path(), script("2\n0\n"));
+    const std::string start = kCannotReadStart.substr(kFileOpenFail.size());
+    EXPECT_EQ(outcome.output.substr(0, start.size()), start);
+    EXPECT_NE(outcome.output.find("?\t\t1\n" + cp949("홍길동\t\t010\n")), std::string::npos);
+    expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+  }
+  {
     SCOPED_TRACE("a directory of that name: it opens but cannot be read");
     TempDir dir;
     fs::create_directory(dir.file("PhoneList.txt"));

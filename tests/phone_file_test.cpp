@@ -63,6 +63,77 @@ TEST_F(PhoneFileTest, LoadsCp949NamesInByteOrder) {
   EXPECT_EQ(contents(), (Items{cp949("김철수:02-987-654"), cp949("홍길동:010-123-456")}));
 }
 
+// A file an editor saved in UTF-8 or UTF-16 loads as the same phone book as
+// its CP949 form; a character that CP949 lacks loads as "?" and leaves the
+// file not read whole. The large books put characters across every piece
+// in which a file is converted.
+TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
+  std::string large, withEmoji, withMarks;
+  for (int i = 0; i < 4000; ++i) {
+    std::string tail = std::to_string(i * 7919);
+    large += "홍길동" + tail + " 010-" + tail + "\r\n";
+    withEmoji += "김" + tail + (i % 7 ? "" : "😀") + " " + tail + "\n";
+    withMarks += "김" + tail + (i % 7 ? "" : "?") + " " + tail + "\n";
+  }
+  const struct {
+    std::string utf8;
+    std::string asCp949;  // in UTF-8: the same book with "?" for what CP949 lacks
+    LoadResult result;
+  } books[] = {
+      {"홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", "홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n",
+       LoadResult::kLoaded},
+      {"Ahn 1\r\nLee 2\r\n", "Ahn 1\r\nLee 2\r\n", LoadResult::kLoaded},
+      {large, large, LoadResult::kLoaded},
+      {"홍길동 010\r\n😀 1\r\n", "홍길동 010\r\n? 1\r\n", LoadResult::kReadFailed},
+      {withEmoji, withMarks, LoadResult::kReadFailed},
+  };
+  for (const auto& book : books) {
+    loadText(cp949(book.asCp949));
+    const Items expected = contents();
+    clearList();
+    for (const std::string& file : {book.utf8, "\xEF\xBB\xBF" + book.utf8,
+                                    "\xFF\xFE" + testing::encoded(book.utf8, "UTF-16LE"),
+                                    "\xFE\xFF" + testing::encoded(book.utf8, "UTF-16BE")}) {
+      EXPECT_EQ(loadText(file), book.result) << file.substr(0, 40);
+      EXPECT_EQ(contents(), expected) << file.substr(0, 40);
+      clearList();
+    }
+  }
+}
+
+// What is not UTF-8 as a whole, or holds no character of three bytes, is
+// CP949; invalid or cut-off characters of a marked file are "?".
+TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
+  const struct {
+    std::string file;
+    Items expected;
+    LoadResult result;
+  } cases[] = {
+      // Each syllable here is, byte for byte, a valid two-byte UTF-8 character.
+      {cp949("홍창호 010\r\n황채 02\r\n"),
+       {cp949("홍창호:010"), cp949("황채:02")},
+       LoadResult::kLoaded},
+      {"\xED\x95\x9C 1 \xB0\xA1 2", {"\xB0\xA1:2", "\xED\x95\x9C:1"}, LoadResult::kLoaded},
+      {"\xEF\xBB\xBF"
+       "Ahn\xFF 1 Lee \xEA\xB9",
+       {"Ahn?:1", "Lee:?"},
+       LoadResult::kReadFailed},
+      {"\xFF\xFEL\0 \0"
+       "1\0x"s,
+       {"L:1?"},
+       LoadResult::kReadFailed},
+      {"\xFE\xFF\0L\0 \xDC\0\0"
+       "1"s,
+       {"L:?1"},
+       LoadResult::kReadFailed},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(loadText(c.file), c.result) << c.file;
+    EXPECT_EQ(contents(), c.expected) << c.file;
+    clearList();
+  }
+}
+
 TEST_F(PhoneFileTest, AnyWhiteSpaceSeparatesTokens) {
   const Items expected{"Ahn:1", "Lee:2"};
   for (const std::string& text : {"Ahn 1 Lee 2"s, "Ahn\n1\n\n\nLee\t2\n"s,

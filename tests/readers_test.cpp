@@ -92,7 +92,7 @@ TEST(ReadLineTest, UnconvertibleInputBecomesQuestionMarks) {
                 .text,
             "a?b");
   EXPECT_EQ(readOneLine("x\xF0\x9F\x98\x80y\n", 30, "UTF-8").text, "x?y");  // no emoji in CP949
-  EXPECT_EQ(readOneLine("\xEA\xB0\n", 30, "UTF-8").text, "??");             // cut off
+  EXPECT_EQ(readOneLine("\xEA\xB0\n", 30, "UTF-8").text, "?");              // one cut-off character
 }
 
 TEST(ReadLineTest, EndOfInput) {

@@ -1,5 +1,5 @@
-// Helpers shared by the tests: CP949 text from readable UTF-8, temporary
-// directories, and running the real program with a scripted input.
+// Helpers shared by the tests: CP949 (or UTF-16) text from readable UTF-8,
+// temporary directories, and running the real program with a scripted input.
 #pragma once
 
 #include <optional>
@@ -11,6 +11,9 @@ namespace phonebook::testing {
 
 // `utf8` converted to CP949, so that tests can be written in readable text.
 std::string cp949(const std::string& utf8);
+
+// `utf8` converted to `codeset`, as iconv names it ("UTF-16LE").
+std::string encoded(const std::string& utf8, const char* codeset);
 
 // A fresh directory, removed with its content when the object goes.
 class TempDir {

@@ -19,8 +19,12 @@
 namespace phonebook::testing {
 
 std::string cp949(const std::string& utf8) {
-  iconv_t converter = iconv_open("CP949", "UTF-8");
-  if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP949 in iconv");
+  return encoded(utf8, "CP949");
+}
+
+std::string encoded(const std::string& utf8, const char* codeset) {
+  iconv_t converter = iconv_open(codeset, "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no such codeset");
   std::string out(utf8.size() * 2 + 1, '\0');
   char* source = const_cast<char*>(utf8.data());
   std::size_t sourceLeft = utf8.size();
@@ -28,7 +32,8 @@ std::string cp949(const std::string& utf8) {
   std::size_t room = out.size();
   std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
   iconv_close(converter);
-  if (result == static_cast<std::size_t>(-1)) throw std::runtime_error("not CP949: " + utf8);
+  if (result == static_cast<std::size_t>(-1))
+    throw std::runtime_error("not " + std::string(codeset) + ": " + utf8);
   out.resize(out.size() - room);
   return out;
 }

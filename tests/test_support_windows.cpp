@@ -16,8 +16,24 @@
 namespace phonebook::testing {
 
 std::string cp949(const std::string& utf8) {
+  return encoded(utf8, "CP949");
+}
+
+std::string encoded(const std::string& utf8, const char* codeset) {
+  const std::string name = codeset;
   std::string out;
-  if (!narrowToCp949(widenUtf8(utf8), out)) throw std::runtime_error("not CP949: " + utf8);
+  std::wstring wide;
+  if (!widenUtf8(utf8, wide)) throw std::runtime_error("not UTF-8: " + utf8);
+  if (name == "CP949") {
+    if (!narrowToCp949(wide, out)) throw std::runtime_error("not CP949: " + utf8);
+    return out;
+  }
+  if (name != "UTF-16LE" && name != "UTF-16BE") throw std::runtime_error("no such codeset");
+  for (wchar_t unit : wide) {
+    char low = static_cast<char>(unit & 0xFF);
+    char high = static_cast<char>(unit >> 8);
+    out += name == "UTF-16LE" ? std::string{low, high} : std::string{high, low};
+  }
   return out;
 }
 
