@@ -2,39 +2,14 @@
 // replaced by "?".
 #include <iconv.h>
 
-#include <cerrno>
-
 #include "console/encoding.h"
+#include "store/iconv_text.h"
 #include "store/text.h"
 
 namespace phonebook {
 namespace {
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
-
-void convert(iconv_t converter, std::string_view in, std::string& out, bool sourceIsUtf8) {
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  char* source = const_cast<char*>(in.data());
-  std::size_t sourceLeft = in.size();
-  char chunk[1024];
-  while (sourceLeft > 0) {
-    char* target = chunk;
-    std::size_t room = sizeof chunk;
-    std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
-    int error = errno;
-    out.append(chunk, static_cast<std::size_t>(target - chunk));
-    if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-    // EILSEQ or EINVAL: an invalid, unmappable or cut-off sequence.
-    std::size_t skip = sourceIsUtf8 ? utf8CharLength({source, sourceLeft}) : 1;
-    out.push_back('?');
-    source += skip;
-    sourceLeft -= skip;
-  }
-  char* target = chunk;
-  std::size_t room = sizeof chunk;
-  iconv(converter, nullptr, nullptr, &target, &room);
-  out.append(chunk, static_cast<std::size_t>(target - chunk));
-}
 
 }  // namespace
 
@@ -68,7 +43,8 @@ void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
     out.append(cp949);
     return;
   }
-  convert(converters_->toTerminal, cp949, out, false);
+  // A byte that begins no CP949 character is one "?"; the next is tried.
+  convertReplacing(converters_->toTerminal, cp949, out, [](std::string_view) { return 1; });
 }
 
 void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
@@ -76,7 +52,10 @@ void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
     out.append(text);
     return;
   }
-  convert(converters_->fromTerminal, text, out, converters_->terminalIsUtf8);
+  bool utf8 = converters_->terminalIsUtf8;
+  convertReplacing(converters_->fromTerminal, text, out, [utf8](std::string_view rest) {
+    return utf8 ? utf8CharLength(rest) : std::size_t{1};
+  });
 }
 
 }  // namespace phonebook

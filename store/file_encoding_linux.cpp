@@ -3,9 +3,8 @@
 // every invalid or unmappable sequence, each of which is replaced here.
 #include <iconv.h>
 
-#include <cerrno>
-
 #include "store/file_encoding.h"
+#include "store/iconv_text.h"
 #include "store/text.h"
 
 namespace phonebook {
@@ -49,24 +48,8 @@ bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) 
     out.append(text.empty() ? 0 : 1, '?');
     return text.empty();
   }
-  bool whole = true;
-  char* source = const_cast<char*>(text.data());
-  std::size_t sourceLeft = text.size();
-  char piece[1024];
-  while (sourceLeft > 0) {
-    char* target = piece;
-    std::size_t room = sizeof piece;
-    std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
-    int error = errno;
-    out.append(piece, static_cast<std::size_t>(target - piece));
-    if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-    // EILSEQ or EINVAL: an invalid, unmappable or cut-off character.
-    std::size_t skip = refusedLength({source, sourceLeft}, from);
-    out.push_back('?');
-    source += skip;
-    sourceLeft -= skip;
-    whole = false;
-  }
+  bool whole = convertReplacing(
+      converter, text, out, [from](std::string_view rest) { return refusedLength(rest, from); });
   iconv_close(converter);
   return whole;
 }
