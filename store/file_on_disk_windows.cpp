@@ -166,17 +166,31 @@ LockResult lockDirectoryOf(const char* path) {
   // The directory by its volume and file number, not by its name: every
   // path to it, through links or other drive letters, names the same lock.
   // Global, so that runs in other sessions of the machine see it too.
-  wchar_t name[96];
-  swprintf(name, std::size(name), L"Global\\phonebook-%08lx-%08lx%08lx",
-           static_cast<unsigned long>(info.dwVolumeSerialNumber),
-           static_cast<unsigned long>(info.nFileIndexHigh),
-           static_cast<unsigned long>(info.nFileIndexLow));
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+  auto nameIn = [&](const wchar_t* space) {
+    wchar_t name[96];
+    swprintf(name, std::size(name), L"%ls\\phonebook-%08lx-%08lx%08lx", space,
+             static_cast<unsigned long>(info.dwVolumeSerialNumber),
+             static_cast<unsigned long>(info.nFileIndexHigh),
+             static_cast<unsigned long>(info.nFileIndexLow));
+    return std::wstring(name);
+  };
+  std::wstring name = nameIn(L"Global");
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
   DWORD error = GetLastError();
-  // Access denied: it is there, made by another user's run.
-  if (mutex == nullptr) {
-    return error == ERROR_ACCESS_DENIED ? LockResult::kLockedElsewhere : LockResult::kCannotLock;
+  if (mutex == nullptr && error == ERROR_ACCESS_DENIED) {
+    // Either another user's run made it, or this process may not make
+    // objects for the whole machine: then its own session's must do.
+    HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+    error = GetLastError();
+    if (existing != nullptr || error == ERROR_ACCESS_DENIED) {
+      if (existing != nullptr) CloseHandle(existing);
+      return LockResult::kLockedElsewhere;
+    }
+    name = nameIn(L"Local");
+    mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    error = GetLastError();
   }
+  if (mutex == nullptr) return LockResult::kCannotLock;
   if (error == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     return LockResult::kLockedElsewhere;
