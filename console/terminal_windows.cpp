@@ -8,9 +8,13 @@
 // event from the console's keyboard (CONIN$), never from standard input.
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <string>
+
 #include "console/terminal.h"
 #include "store/code_page_windows.h"
-#include "store/text.h"
 
 namespace phonebook {
 namespace {
