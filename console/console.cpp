@@ -53,6 +53,13 @@ void Console::flush() {
   output_.clear();
 }
 
+void Console::printErrors(std::string_view text) {
+  flush();
+  std::string converted;
+  codec_.toTerminal(text, converted);
+  terminal_.writeErrors(converted.data(), converted.size());
+}
+
 void Console::clearScreen() {
   flush();
   terminal_.clearScreen();

@@ -34,6 +34,10 @@ class Console {
   // Writes out everything queued.
   void flush();
 
+  // Writes CP949 `text` to standard error, converted as the screens are,
+  // after everything queued for the screen.
+  void printErrors(std::string_view text);
+
   void clearScreen();
 
   // Prints "계속하려면 아무 키나 누르십시오 . . . " and waits for one key from the

@@ -1,6 +1,9 @@
 // phonebook: a phone book for one person at a terminal, kept in
 // PhoneList.txt in the current directory.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -11,24 +14,56 @@
 #include "console/terminal.h"
 #include "store/file_on_disk.h"
 #include "store/phone_file.h"
+#include "store/phone_list.h"
 
 namespace {
 
-bool saveToFile(phonebook::LoadResult loaded) {
-  phonebook::SaveResult saved = phonebook::savePhoneList(loaded);
-  if (saved == phonebook::SaveResult::kSavedNotSynced) {
-    std::fputs(
-        "phonebook: PhoneList.txt is saved, but its directory could not be synced: a power cut "
-        "soon after could still bring back the old file\n",
-        stderr);
+using namespace phonebook;
+
+// The start lists at most so many of the entries that lost a character.
+constexpr std::size_t kLostShown = 20;
+
+SaveReport saveToFile(LoadedFile& loaded) {
+  switch (savePhoneList(loaded)) {
+    case SaveOutcome::kSaved:
+      return {true, ""};
+    case SaveOutcome::kSavedNotSynced:
+      std::fputs(
+          "phonebook: PhoneList.txt is saved, but its directory could not be synced: a power cut "
+          "soon after could still bring back the old file\n",
+          stderr);
+      return {true, ""};
+    case SaveOutcome::kFailed:
+      return {false, std::strerror(errno)};
+    case SaveOutcome::kNotReadWhole:
+      return {false, kNotReadWholeReason};
+    case SaveOutcome::kLostCharacters:
+      return {false, kLostCharactersReason};
+    case SaveOutcome::kChangedOnDisk:
+      return {false, kChangedOnDiskReason};
   }
-  return saved != phonebook::SaveResult::kFailed;
+  return {false, std::strerror(EIO)};
+}
+
+// Names the entries that lost a character, by their lines in the file, so
+// that the user can find and mend them before the save will go ahead.
+void showLostEntries(Console& console) {
+  const std::vector<LostEntry>& lost = lostEntries();
+  console.print(kLostStart);
+  for (std::size_t i = 0; i < std::min(lost.size(), kLostShown); ++i) {
+    console.print("  " + std::to_string(lost[i].line));
+    console.print(kLostLine);
+    console.printFormat("%s %s\n", {lost[i].entry->name, lost[i].entry->phone});
+  }
+  if (lost.size() > kLostShown) {
+    console.print(kLostMore + std::to_string(lost.size() - kLostShown) + kLostMoreEnd);
+  }
+  console.print(kLostEnd);
 }
 
 }  // namespace
 
 int main() {
-  using namespace phonebook;
   const std::string codeset = terminalCodeset();
   std::unique_ptr<Terminal> terminal = makeSystemTerminal(codeset);
   Console console(*terminal, codeset);
@@ -37,20 +72,30 @@ int main() {
     console.print(kAlreadyOpen);
     return 1;
   }
-  LoadResult loaded = loadPhoneList();
-  if (loaded == LoadResult::kNoStorage) exitOutOfStorage(console);
-  if (loaded == LoadResult::kMissing || loaded == LoadResult::kNotOpened) {
+  LoadedFile loaded;
+  loaded.result = loadPhoneList(kPhoneListFile, &loaded.stamp);
+  if (loaded.result == LoadResult::kNoStorage) exitOutOfStorage(console);
+  if (loaded.result == LoadResult::kMissing || loaded.result == LoadResult::kNotOpened) {
     console.print(kFileOpenFail);
   }
   console.print(kLoading);
-  if (loaded == LoadResult::kNotOpened || loaded == LoadResult::kReadFailed) {
-    // The save will refuse to replace what could not be read: say so before
-    // the user does any work, and wait until it has been seen.
+  // What would stop the save is said before the user does any work, and
+  // waits until it has been seen.
+  if (loaded.result == LoadResult::kNotOpened || loaded.result == LoadResult::kReadFailed) {
     console.print(kCannotReadFile);
+    console.pause();
+  } else if (!lostEntries().empty()) {
+    showLostEntries(console);
+    console.pause();
+  }
+  if (int error = whyCannotSave(kPhoneListFile); error != 0) {
+    console.print(kCannotSaveHere);
+    console.print(std::strerror(error));
+    console.print("\n");
     console.pause();
   }
   try {
-    return runMainMenu(console, loaded, saveToFile);
+    return runMainMenu(console, [&loaded] { return saveToFile(loaded); });
   } catch (const std::bad_alloc&) {
     exitOutOfStorage(console);
   }

@@ -4,6 +4,7 @@
 #include "console/messages.h"
 #include "console/readers.h"
 #include "console/screens.h"
+#include "store/phone_list.h"
 
 namespace phonebook {
 namespace {
@@ -51,7 +52,8 @@ constexpr int kQuit = 0;
 
 }  // namespace
 
-int runMainMenu(Console& console, LoadResult loaded, SaveFunction save) {
+int runMainMenu(Console& console, const SaveFunction& save) {
+  const std::size_t changesBefore = changeCount();
   for (;;) {
     console.clearScreen();
     console.print(kMenu);
@@ -64,12 +66,18 @@ int runMainMenu(Console& console, LoadResult loaded, SaveFunction save) {
     const Choice* choice = nullptr;
     if (read == NumberRead::kNumber) {
       if (menu == kQuit) {
-        if (!save(loaded)) {
-          console.print(kFileOpenFail);
-          return 1;
+        SaveReport saved = save();
+        if (saved.saved) {
+          console.print(kSaved);
+          return 0;
         }
-        console.print(kSaved);
-        return 0;
+        // Like an editor whose write failed, keep everything and say why.
+        console.print(kFileOpenFail);
+        console.print(kSaveFailed);
+        console.print(saved.reason);
+        console.print(kSaveFailedHint);
+        console.pause();
+        continue;
       }
       for (const Choice& candidate : kChoices) {
         if (candidate.number == menu) choice = &candidate;
@@ -85,6 +93,7 @@ int runMainMenu(Console& console, LoadResult loaded, SaveFunction save) {
   }
   // The input ended: finish the prompt's line and end without saving.
   console.print("\n");
+  if (changeCount() != changesBefore) console.printErrors(kChangesNotSaved);
   return 1;
 }
 

@@ -1,20 +1,28 @@
 // The menu loop: the program's one top-level loop and its table of choices.
 #pragma once
 
-#include "store/phone_file.h"
+#include <functional>
+#include <string>
 
 namespace phonebook {
 
 class Console;
 
-// What choice 0 does to keep the phone book: returns true when it is safely
-// stored.
-using SaveFunction = bool (*)(LoadResult loaded);
+// What choice 0 did to keep the phone book: whether it is safely stored,
+// and where not, why, as CP949 text for the screen.
+struct SaveReport {
+  bool saved;
+  std::string reason;
+};
+using SaveFunction = std::function<SaveReport()>;
 
 // Shows the menu again and again and runs each choice, pausing after it,
-// until the user chooses 0: then `save` is called with `loaded` and the
-// result is the exit status, 0 when the save succeeded and 1 when it failed.
-// When the input ends at any prompt, nothing is saved and the result is 1.
-int runMainMenu(Console& console, LoadResult loaded, SaveFunction save);
+// until the user chooses 0 and `save` stores the phone book: the result is
+// then 0. A save that fails says why and goes back to the menu with the
+// phone book as it was, so that the user may fix the cause and choose 0
+// again. When the input ends at any prompt, nothing is saved, standard
+// error says so where the phone book was changed in this run, and the
+// result is 1.
+int runMainMenu(Console& console, const SaveFunction& save);
 
 }  // namespace phonebook

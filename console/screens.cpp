@@ -95,9 +95,9 @@ int editEntry(Console& console, PhoneEntry* entry, int item) {
   // A value may be longer than a name can be: keep what fits, whole
   // characters only.
   if (item == 1) {
-    copyFitting(entry->name, kNameSize, temp);
+    replaceName(entry, temp);
   } else {
-    copyFitting(entry->phone, kPhoneSize, temp);
+    replacePhone(entry, temp);
   }
   console.print(kEdited);
   return 1;

@@ -25,17 +25,20 @@ class ScriptedTerminal : public Terminal {
     return count;
   }
   void writeOutput(const char* data, std::size_t size) override { output_.append(data, size); }
+  void writeErrors(const char* data, std::size_t size) override { errors_.append(data, size); }
   void clearScreen() override { output_ += kClearMark; }
   bool hasKeyboard() override { return false; }
   void waitForKey() override {}
 
   const std::string& output() const { return output_; }
+  const std::string& errors() const { return errors_; }
 
  private:
   std::string input_;
   std::size_t piece_;
   std::size_t consumed_ = 0;
   std::string output_;
+  std::string errors_;
 };
 
 }  // namespace phonebook

@@ -39,6 +39,10 @@ class Terminal {
   // nobody left to tell.
   virtual void writeOutput(const char* data, std::size_t size) = 0;
 
+  // Writes all of `data`, a message that is not part of the dialogue, to
+  // standard error. Failures are not reported.
+  virtual void writeErrors(const char* data, std::size_t size) = 0;
+
   // Empties the screen and its scroll-back and homes the cursor, where the
   // output is a screen that can be cleared at all (not TERM=dumb).
   // REQUIRES: pending output has been written.

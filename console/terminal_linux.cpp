@@ -99,8 +99,16 @@ class SystemTerminal : public Terminal {
   }
 
   void writeOutput(const char* data, std::size_t size) override {
+    writeTo(STDOUT_FILENO, data, size);
+  }
+
+  void writeErrors(const char* data, std::size_t size) override {
+    writeTo(STDERR_FILENO, data, size);
+  }
+
+  static void writeTo(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-      ssize_t put = write(STDOUT_FILENO, data, size);
+      ssize_t put = write(fd, data, size);
       if (put < 0) {
         if (errno == EINTR) continue;
         return;

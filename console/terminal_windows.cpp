@@ -77,6 +77,16 @@ class WindowsTerminal : public Terminal {
     }
   }
 
+  void writeErrors(const char* data, std::size_t size) override {
+    HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
+    std::string_view text(data, size);
+    if (isConsole(errors)) {
+      writeWide(errors, widenCp949(text));
+    } else {
+      writeBytes(errors, text);
+    }
+  }
+
   void clearScreen() override {
     if (!outputIsConsole_) return;
     CONSOLE_SCREEN_BUFFER_INFO screen;
@@ -151,20 +161,25 @@ class WindowsTerminal : public Terminal {
     }
   }
 
-  void writeConsole(std::string_view data) {
-    std::wstring wide = shown_.widen(data);
+  void writeConsole(std::string_view data) { writeWide(output_, shown_.widen(data)); }
+
+  static void writeWide(HANDLE console, const std::wstring& wide) {
     const wchar_t* next = wide.data();
     std::size_t left = wide.size();
     while (left > 0) {
       DWORD put = 0;
       DWORD piece = static_cast<DWORD>(std::min<std::size_t>(left, 16384));
-      if (!WriteConsoleW(output_, next, piece, &put, nullptr) || put == 0) return;
+      if (!WriteConsoleW(console, next, piece, &put, nullptr) || put == 0) return;
       next += put;
       left -= put;
     }
   }
 
-  void writeRedirected(std::string_view data) {
+  void writeRedirected(std::string_view data) { writeBytes(output_, data); }
+
+  // Writes `data` with each line ending in CR LF, as Windows programs'
+  // redirected text does.
+  static void writeBytes(HANDLE file, std::string_view data) {
     std::string text;
     text.reserve(data.size() + data.size() / 16);
     for (char c : data) {
@@ -177,7 +192,7 @@ class WindowsTerminal : public Terminal {
       DWORD put = 0;
       DWORD piece = static_cast<DWORD>(std::min<std::size_t>(left, 1 << 20));
       // A reader that has gone is no reason to stop: the input decides.
-      if (!WriteFile(output_, next, piece, &put, nullptr) || put == 0) return;
+      if (!WriteFile(file, next, piece, &put, nullptr) || put == 0) return;
       next += put;
       left -= put;
     }

@@ -30,13 +30,17 @@ int memoryFile(const std::string& content) {
   return fd;
 }
 
-// Choice 0 saves into memory; the saved file must load back.
-bool saveInMemory(phonebook::LoadResult loaded) {
-  require(loaded == phonebook::LoadResult::kLoaded);
+// Choice 0 saves into memory, after failing `failures` times first: a
+// failed save goes back to the menu, and the dialogue goes on from there.
+phonebook::SaveReport saveInMemory(int& failures) {
+  if (failures > 0) {
+    --failures;
+    return {false, "No space left on device"};
+  }
   int fd = memoryFile("");
   bool written = phonebook::writePhoneList(fd);
   close(fd);
-  return written;
+  return {written, ""};
 }
 
 }  // namespace
@@ -48,14 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "Ahn 1\r\nLee 2\r\nLee 3\r\n\xC8\xAB\xB1\xE6\xB5\xBF 010-123-456\r\n"
       "\xB1\xE8\xC3\xB6\xBC\xF6 02-987-654\r\nEsc\x1b]0;title\x07 1\x1b[2J\x7f\r\n";
   int fd = memoryFile(seed);
-  phonebook::LoadResult loaded = phonebook::readPhoneList(fd);
+  require(phonebook::readPhoneList(fd) == phonebook::LoadResult::kLoaded);
   close(fd);
+  int failures = data[0] >> 6;
 
   phonebook::ScriptedTerminal terminal(
       std::string(reinterpret_cast<const char*>(data + 1), size - 1), 1 + data[0] % 64);
   {
     phonebook::Console console(terminal, codeset);
-    int status = phonebook::runMainMenu(console, loaded, saveInMemory);
+    int status = phonebook::runMainMenu(console, [&failures] { return saveInMemory(failures); });
     require(status == 0 || status == 1);
   }
   const std::string& screen = terminal.output();

@@ -5,10 +5,11 @@
 // not the size of the file: the file is padded with white space far larger
 // than anything the records could need.
 //
-// Bytes that are UTF-8 or UTF-16 by their mark or their content stand for
-// their conversion to CP949, made here by iconv in one piece. The same
-// input is also fed as UTF-8, the way an editor would have saved its CP949,
-// and must load to the very same list.
+// Bytes that are UTF-8, UTF-16 or UTF-32 by their mark or their content
+// stand for their conversion to CP949, made here by iconv in one piece. The
+// same input is also fed as UTF-8, the way an editor would have saved its
+// CP949, and must load to the very same list. No zero byte ever reaches an
+// entry: each is a "?" whose entry is marked, as is each lost character.
 #include <iconv.h>
 #include <sanitizer/allocator_interface.h>
 #include <sys/mman.h>
@@ -117,15 +118,29 @@ struct AsCp949 {
   bool asItStands = true;
 };
 
-AsCp949 asCp949(std::string_view file) {
+// What the loader looks at to tell UTF-16 without a mark: the start of the
+// file as it is fed, padding included.
+std::string sampleOf(std::string_view file) {
+  std::string sample(file.substr(0, phonebook::kEncodingSample));
+  sample.resize(phonebook::kEncodingSample, ' ');
+  return sample;
+}
+
+AsCp949 asCp949(std::string_view file, phonebook::FileEncoding unmarked) {
+  using namespace std::string_view_literals;
   const char* from = nullptr;
   std::string utf32;
-  if (file.starts_with("\xEF\xBB\xBF")) {
+  if (file.starts_with("\xFF\xFE\0\0"sv) || file.starts_with("\0\0\xFE\xFF"sv)) {
+    from = file[0] == '\xFF' ? "UTF-32LE" : "UTF-32BE";
+    file.remove_prefix(4);
+  } else if (file.starts_with("\xEF\xBB\xBF")) {
     from = "UTF-8";
     file.remove_prefix(3);
   } else if (file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF")) {
     from = file[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
     file.remove_prefix(2);
+  } else if (unmarked != phonebook::FileEncoding::kCp949) {
+    from = unmarked == phonebook::FileEncoding::kUtf16Le ? "UTF-16LE" : "UTF-16BE";
   } else if (hasWideLead(file) && converted(file, "UTF-8", "UTF-32LE", utf32)) {
     from = "UTF-8";
   }
@@ -140,9 +155,9 @@ AsCp949 asCp949(std::string_view file) {
 }
 
 // The list that one-by-one insertion makes of the same bytes: tokens split
-// at white space, taken in pairs, each ended by a zero byte within it, and
-// pairs with an empty text dropped.
-std::vector<std::string> insertedOneByOne(std::string_view bytes) {
+// at white space, taken in pairs, each cut to its field and its zero bytes
+// made "?"; `lost` counts the records that held one.
+std::vector<std::string> insertedOneByOne(std::string_view bytes, std::size_t& lost) {
   std::vector<std::string> tokens;
   std::string token;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -150,13 +165,18 @@ std::vector<std::string> insertedOneByOne(std::string_view bytes) {
     if (i < bytes.size() && !phonebook::isWhiteSpace(data[i])) {
       token.push_back(static_cast<char>(data[i]));
     } else if (!token.empty()) {
-      tokens.push_back(token.substr(0, std::strlen(token.c_str())));
+      tokens.push_back(token);
       token.clear();
     }
   }
+  lost = 0;
   for (size_t i = 0; i + 1 < tokens.size(); i += 2) {
-    if (tokens[i].empty() || tokens[i + 1].empty()) continue;
-    phonebook::insertSorted(phonebook::newEntry(tokens[i].c_str(), tokens[i + 1].c_str()));
+    std::string name = tokens[i].substr(0, phonebook::cp949FitLength(tokens[i], 29));
+    std::string phone = tokens[i + 1].substr(0, phonebook::cp949FitLength(tokens[i + 1], 49));
+    if ((name + phone).find('\0') != std::string::npos) ++lost;
+    std::replace(name.begin(), name.end(), '\0', '?');
+    std::replace(phone.begin(), phone.end(), '\0', '?');
+    phonebook::insertSorted(phonebook::newEntry(name.c_str(), phone.c_str()));
   }
   std::vector<std::string> items = listed();
   phonebook::clearList();
@@ -184,7 +204,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // iconv loads its converters once, into memory it keeps; not the load's.
   std::string ignored;
   for (auto from : {phonebook::FileEncoding::kUtf8, phonebook::FileEncoding::kUtf16Le,
-                    phonebook::FileEncoding::kUtf16Be}) {
+                    phonebook::FileEncoding::kUtf16Be, phonebook::FileEncoding::kUtf32Le,
+                    phonebook::FileEncoding::kUtf32Be}) {
     phonebook::convertToCp949("a", from, ignored);
   }
   return 0;
@@ -194,10 +215,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   // A few hundred bytes of the padding stand for all of it: after a UTF-16
   // mark it only makes the last token longer than any field.
-  const AsCp949 expected = asCp949(std::string(input).append(512, ' '));
-  const phonebook::LoadResult result = loadCounted(input, !expected.asItStands);
-  require(result ==
-          (expected.whole ? phonebook::LoadResult::kLoaded : phonebook::LoadResult::kReadFailed));
+  const AsCp949 expected = asCp949(std::string(input).append(512, ' '),
+                                   phonebook::unmarkedUtf16(sampleOf(input)));
+  require(loadCounted(input, !expected.asItStands) == phonebook::LoadResult::kLoaded);
+  // Each marked entry shows a "?" where it lost a character.
+  for (const phonebook::LostEntry& lost : phonebook::lostEntries()) {
+    require(lost.texts != 0);
+    require(!(lost.texts & phonebook::kNameLost) || std::strchr(lost.entry->name, '?'));
+    require(!(lost.texts & phonebook::kPhoneLost) || std::strchr(lost.entry->phone, '?'));
+  }
+  const std::size_t marked = phonebook::lostEntries().size();
 
   const PhoneEntry* previous = nullptr;
   for (const PhoneEntry* entry = phonebook::head; entry != nullptr; entry = entry->next) {
@@ -221,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(phonebook::writePhoneList(saved));
     std::string bytes(static_cast<size_t>(lseek(saved, 0, SEEK_END)), '\0');
     require(pread(saved, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()));
-    readAsSaved = asCp949(bytes).asItStands;
+    readAsSaved = asCp949(bytes, phonebook::unmarkedUtf16(sampleOf(bytes))).asItStands;
     phonebook::clearList();
     if (readAsSaved) require(load(saved) == phonebook::LoadResult::kLoaded);
   }
@@ -229,17 +256,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (readAsSaved) require(listed() == loaded);
   phonebook::clearList();
 
-  if (expected.whole) require(insertedOneByOne(expected.text) == loaded);
+  if (expected.whole) {
+    std::size_t lost = 0;
+    require(insertedOneByOne(expected.text, lost) == loaded);
+    require(lost == marked);
+  }
 
   // The same phone book as an editor would save it in UTF-8, where every
   // character converts there and back; marked where nothing else would
   // tell it from CP949, and at times where something would.
   std::string utf8, back;
   if (expected.asItStands && converted(input, "CP949", "UTF-8", utf8) &&
-      converted(utf8, "UTF-8", "CP949", back) && back == input) {
+      converted(utf8, "UTF-8", "CP949", back) && back == input &&
+      phonebook::unmarkedUtf16(sampleOf(utf8)) == phonebook::FileEncoding::kCp949) {
     if (!hasWideLead(utf8) || size % 2 == 1) utf8.insert(0, "\xEF\xBB\xBF");
     require(loadCounted(utf8, true) == phonebook::LoadResult::kLoaded);
     require(listed() == loaded);
+    require(phonebook::lostEntries().size() == marked);
     phonebook::clearList();
   }
   return 0;

@@ -31,12 +31,12 @@ struct Character {
 };
 
 // Appends `text` of `codePage` in UTF-16 to `wide`, each invalid character
-// as "?": the whole text at once where `tryWhole`, and where that fails or
-// is not tried, one `character` at a time. Returns false when any was
-// invalid.
+// as `replacement`: the whole text at once where `tryWhole`, and where that
+// fails or is not tried, one `character` at a time. Returns false when any
+// was invalid.
 template <class CharacterAt>
 bool widen(UINT codePage, std::string_view text, bool tryWhole, CharacterAt character,
-           std::wstring& wide) {
+           std::wstring& wide, wchar_t replacement = L'?') {
   std::wstring one;
   if (tryWhole && widenStrictly(codePage, text, one)) {
     wide += one;
@@ -49,7 +49,7 @@ bool widen(UINT codePage, std::string_view text, bool tryWhole, CharacterAt char
       wide += one;
       at += here.length;
     } else {
-      wide.push_back(L'?');
+      wide.push_back(replacement);
       at += here.invalidLength;
       whole = false;
     }
@@ -85,38 +85,54 @@ std::wstring widenCp949(std::string_view cp949) {
   return wide;
 }
 
-bool widenUtf8(std::string_view utf8, std::wstring& wide) {
+bool widenUtf8(std::string_view utf8, std::wstring& wide, wchar_t replacement) {
   return widen(
       CP_UTF8, utf8, true,
       [](std::string_view rest) -> Character {
         std::size_t length = utf8CharLength(rest);
         return {length, length};
       },
-      wide);
+      wide, replacement);
 }
 
-bool narrowToCp949(std::wstring_view wide, std::string& out) {
+bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement) {
   bool whole = true;
   std::size_t start = 0;
   // Runs without surrogates go to the code page function whole; a surrogate
   // pair (a character past U+FFFF, none of which CP949 has) is one "?".
-  auto narrowRun = [&](std::size_t end) {
-    if (end == start) return;
-    int size = static_cast<int>(end - start);
-    int length = WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + start, size,
+  auto narrow = [&](std::size_t from, std::size_t end) {
+    int size = static_cast<int>(end - from);
+    int length = WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + from, size,
                                      nullptr, 0, nullptr, nullptr);
     std::size_t at = out.size();
     out.resize(at + static_cast<std::size_t>(std::max(length, 0)));
     BOOL replaced = FALSE;
-    WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + start, size, out.data() + at,
+    WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + from, size, out.data() + at,
                         length, "?", &replaced);
-    if (replaced) whole = false;
+    return replaced != FALSE;
+  };
+  auto narrowRun = [&](std::size_t end) {
+    if (end == start) return;
+    std::size_t at = out.size();
+    if (!narrow(start, end)) return;
+    whole = false;
+    if (replacement == '?') return;
+    // The code page function says only that something was replaced: the
+    // run again, a character at a time, to put `replacement` where.
+    out.resize(at);
+    for (std::size_t one = start; one < end; ++one) {
+      std::size_t before = out.size();
+      if (narrow(one, one + 1)) {
+        out.resize(before);
+        out.push_back(replacement);
+      }
+    }
   };
   for (std::size_t at = 0; at < wide.size(); ++at) {
     if (!isHighSurrogate(wide[at]) && !isLowSurrogate(wide[at])) continue;
     narrowRun(at);
     if (isHighSurrogate(wide[at]) && at + 1 < wide.size() && isLowSurrogate(wide[at + 1])) ++at;
-    out.push_back('?');
+    out.push_back(replacement);
     whole = false;
     start = at + 1;
   }

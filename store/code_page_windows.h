@@ -14,13 +14,14 @@ namespace phonebook {
 std::wstring widenCp949(std::string_view cp949);
 
 // Appends `utf8` in UTF-16 to `wide`. Bytes that form no UTF-8 character
-// become one "?", as many as utf8CharLength counts. Returns false when any
-// did.
-bool widenUtf8(std::string_view utf8, std::wstring& wide);
+// become one `replacement`, as many as utf8CharLength counts. Returns false
+// when any did.
+bool widenUtf8(std::string_view utf8, std::wstring& wide, wchar_t replacement = L'?');
 
 // Appends `wide` in CP949 to `out`. A character that CP949 does not have,
-// or half of a surrogate pair, becomes "?". Returns false when any did.
-bool narrowToCp949(std::wstring_view wide, std::string& out);
+// or half of a surrogate pair, becomes `replacement`. Returns false when any
+// did.
+bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement = '?');
 
 // Appends `wide` in UTF-8 to `out`.
 void narrowToUtf8(std::wstring_view wide, std::string& out);

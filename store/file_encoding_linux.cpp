@@ -1,7 +1,10 @@
 // Converting a phone list file to CP949 on Linux: glibc's iconv, which
 // knows CP949 as Microsoft's code page (Unified Hangul Code) and refuses
-// every invalid or unmappable sequence, each of which is replaced here.
+// every invalid or unmappable sequence, each of which is replaced here by
+// kLostCharacter.
 #include <iconv.h>
+
+#include <algorithm>
 
 #include "store/file_encoding.h"
 #include "store/iconv_text.h"
@@ -18,6 +21,10 @@ const char* iconvName(FileEncoding encoding) {
       return "UTF-16LE";
     case FileEncoding::kUtf16Be:
       return "UTF-16BE";
+    case FileEncoding::kUtf32Le:
+      return "UTF-32LE";
+    case FileEncoding::kUtf32Be:
+      return "UTF-32BE";
     case FileEncoding::kCp949:
       break;
   }
@@ -28,6 +35,9 @@ const char* iconvName(FileEncoding encoding) {
 // which one "?" replaces.
 std::size_t refusedLength(std::string_view text, FileEncoding from) {
   if (from == FileEncoding::kUtf8) return utf8CharLength(text);
+  if (from == FileEncoding::kUtf32Le || from == FileEncoding::kUtf32Be) {
+    return std::min<std::size_t>(text.size(), 4);
+  }
   if (text.size() < 2) return text.size();
   // A surrogate pair is one character; a lone surrogate is one invalid unit.
   std::size_t highAt = from == FileEncoding::kUtf16Le ? 1 : 0;
@@ -45,11 +55,12 @@ bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) 
   iconv_t converter = iconv_open("CP949", iconvName(from));
   if (converter == reinterpret_cast<iconv_t>(-1)) {
     // No converter at all: nothing of the text can be held.
-    out.append(text.empty() ? 0 : 1, '?');
+    out.append(text.empty() ? 0 : 1, kLostCharacter);
     return text.empty();
   }
   bool whole = convertReplacing(
-      converter, text, out, [from](std::string_view rest) { return refusedLength(rest, from); });
+      converter, text, out, [from](std::string_view rest) { return refusedLength(rest, from); },
+      kLostCharacter);
   iconv_close(converter);
   return whole;
 }

@@ -6,6 +6,7 @@
 // names one platform's means, the other's are in its file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace phonebook {
@@ -28,6 +29,33 @@ struct OpenedFile {
 OpenedFile openRegularFile(const char* path);
 void closeFile(int fd);
 
+// What tells one state of a file from another: which file it is (device
+// and file number) and its size and time of last change. Another program
+// that replaces the file, or writes to it, changes its stamp.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  std::uint64_t size = 0;
+  std::int64_t changed = 0;  // in nanoseconds, or the platform's own unit
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the open file `fd`.
+FileStamp stampOfOpenFile(int fd);
+
+// The stamp of the file at `path`, at the end of any symbolic links;
+// FileStamp{} when there is none (or it cannot be looked at).
+FileStamp stampOfFile(const char* path);
+
+// Why a save to `path` could not succeed as things stand, as an errno
+// value, or 0 when nothing is seen to stand in its way: the directory is
+// not writable for this user (EACCES) or is on a file system mounted
+// read-only (EROFS), or the file is there and this user could not open it
+// for writing (EACCES), just as replaceFile would find.
+int whyCannotSave(const char* path);
+
 enum class LockResult {
   kLocked,           // this run holds the lock until it ends
   kLockedElsewhere,  // another run holds it
@@ -49,14 +77,17 @@ enum class SaveResult {
 };
 
 // Writes a new file with `fill` and puts it in place of the file at `path`,
-// atomically, following symbolic links so that a link stays a link. The
+// atomically, following symbolic links so that a link stays a link. Refuses
+// a file that this user could not open for writing (root may), as a save
+// that opened it to write would. The
 // new file keeps the old one's permission bits, its group where this user
 // may set it (and its owner where the program runs as root), its POSIX ACL
 // and its user extended attributes. It is written unnamed where the file
 // system allows, so that a run killed part way leaves nothing behind, and
 // named only once it is whole and synced. Refuses to replace anything but
 // a regular file. `fill` writes the whole content to the open file and
-// returns false when a write fails. On kFailed the old file is as it was.
+// returns false when a write fails. On kFailed the old file is as it was,
+// and errno holds the error of the step that failed.
 SaveResult replaceFile(const char* path, bool (*fill)(int fd));
 
 // A fresh name, ".phonebook-" and eight random letters and digits, for the

@@ -207,7 +207,13 @@ std::string writeNewFile(const std::string& target, bool (*fill)(int fd)) {
   struct stat old;
   bool replacing = stat(target.c_str(), &old) == 0;
   if (!replacing && errno != ENOENT) return "";
-  if (replacing && !S_ISREG(old.st_mode)) return "";
+  if (replacing && !S_ISREG(old.st_mode)) {
+    errno = EISDIR;
+    return "";
+  }
+  // The rename needs only the directory, but a file that its user made
+  // read-only says that it must not change.
+  if (replacing && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return "";
   // A new phone book is created as any new file would be (umask, default
   // ACL); a replacement starts private and takes on the old file's access.
   mode_t mode = replacing ? 0600 : 0666;
@@ -223,7 +229,9 @@ std::string writeNewFile(const std::string& target, bool (*fill)(int fd)) {
   // close can report a write that failed late (on network file systems).
   whole = close(fd) == 0 && whole;
   if (!whole) {
+    int error = errno;
     if (!path.empty()) unlink(path.c_str());
+    errno = error;
     return "";
   }
   return path;
@@ -253,6 +261,40 @@ void closeFile(int fd) {
   close(fd);
 }
 
+namespace {
+
+FileStamp stampOf(const struct stat& info) {
+  return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+FileStamp stampOfOpenFile(int fd) {
+  struct stat info;
+  return fstat(fd, &info) == 0 ? stampOf(info) : FileStamp{};
+}
+
+FileStamp stampOfFile(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 ? stampOf(info) : FileStamp{};
+}
+
+int whyCannotSave(const char* path) {
+  const std::string target = followLinks(path);
+  if (target.empty()) return EACCES;
+  // The new file is made in the directory and renamed there; access()
+  // answers EROFS for a file system mounted read-only.
+  if (faccessat(AT_FDCWD, directoryOf(target).c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
+  struct stat info;
+  if (stat(target.c_str(), &info) == 0 &&
+      faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return errno;
+  }
+  return 0;
+}
+
 LockResult lockDirectoryOf(const char* path) {
   const std::string target = followLinks(path);
   if (target.empty()) return LockResult::kCannotLock;
@@ -277,14 +319,19 @@ LockResult lockDirectoryOf(const char* path) {
 
 SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
   const std::string target = followLinks(path);
-  if (target.empty()) return SaveResult::kFailed;
+  if (target.empty()) {
+    errno = EACCES;
+    return SaveResult::kFailed;
+  }
   // A file size limit must fail the save's write, not kill the program.
   std::signal(SIGXFSZ, SIG_IGN);
   SignalsHeld held;
   const std::string temporary = writeNewFile(target, fill);
   if (temporary.empty()) return SaveResult::kFailed;
   if (rename(temporary.c_str(), target.c_str()) != 0) {
+    int error = errno;
     unlink(temporary.c_str());
+    errno = error;
     return SaveResult::kFailed;
   }
   // From here the save is done; syncing the directory only makes the

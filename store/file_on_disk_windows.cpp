@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cwchar>
 #include <iterator>
 #include <string>
@@ -154,6 +155,51 @@ void closeFile(int fd) {
   _close(fd);
 }
 
+namespace {
+
+FileStamp stampOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return {};
+  auto join = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
+  return {true, info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+          join(info.nFileSizeHigh, info.nFileSizeLow),
+          static_cast<std::int64_t>(
+              join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+}
+
+}  // namespace
+
+FileStamp stampOfOpenFile(int fd) {
+  return stampOf(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+}
+
+FileStamp stampOfFile(const char* path) {
+  const std::wstring target = targetOf(path);
+  if (target.empty()) return {};
+  HANDLE file = openToAsk(target);
+  FileStamp stamp = stampOf(file);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return stamp;
+}
+
+int whyCannotSave(const char* path) {
+  const std::wstring target = targetOf(path);
+  if (target.empty()) return 0;
+  DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return EACCES;
+  }
+  // Whether this user may make files in the directory is for its access
+  // list to say, which only trying would tell; a read-only volume says so.
+  HANDLE directory = openToAsk(directoryOf(target));
+  if (directory == INVALID_HANDLE_VALUE) return 0;
+  DWORD flags = 0;
+  bool known = GetVolumeInformationByHandleW(directory, nullptr, 0, nullptr, nullptr, &flags,
+                                             nullptr, 0) != 0;
+  CloseHandle(directory);
+  return known && (flags & FILE_READ_ONLY_VOLUME) != 0 ? EROFS : 0;
+}
+
 LockResult lockDirectoryOf(const char* path) {
   const std::wstring target = targetOf(path);
   if (target.empty()) return LockResult::kCannotLock;
@@ -209,6 +255,7 @@ SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
     // A read-only file says that it must not change; anything but a plain
     // file is not the phone book's to replace.
     if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+      errno = EACCES;
       return SaveResult::kFailed;
     }
     HANDLE old = openToAsk(target);

@@ -1,7 +1,8 @@
 // Linux only: converting text with glibc's iconv, each sequence that it
 // refuses (invalid, cut off, or without a character on the other side)
-// replaced by one "?". The terminal codec and the phone list file's
-// converter both convert this way.
+// replaced by one `replacement` ("?" for the screen, kLostCharacter for a
+// file). The terminal codec and the phone list file's converter both
+// convert this way.
 #pragma once
 
 #include <iconv.h>
@@ -13,11 +14,11 @@
 namespace phonebook {
 
 // Appends `text`, converted by `converter`, to `out`. Where iconv refuses
-// the sequence at the start of `rest`, one "?" stands for
+// the sequence at the start of `rest`, one `replacement` stands for
 // refusedLength(rest) bytes of it. Returns false when any was refused.
 template <class RefusedLength>
 bool convertReplacing(iconv_t converter, std::string_view text, std::string& out,
-                      RefusedLength refusedLength) {
+                      RefusedLength refusedLength, char replacement = '?') {
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
   bool whole = true;
   char* source = const_cast<char*>(text.data());
@@ -32,7 +33,7 @@ bool convertReplacing(iconv_t converter, std::string_view text, std::string& out
     if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
     // EILSEQ or EINVAL: an invalid, unmappable or cut-off sequence.
     std::size_t skip = refusedLength(std::string_view(source, sourceLeft));
-    out.push_back('?');
+    out.push_back(replacement);
     source += skip;
     sourceLeft -= skip;
     whole = false;

@@ -110,6 +110,8 @@ class Loader {
     tokenLength_ = 0;
     haveName_ = false;
     records_ = 0;
+    line_ = 1;
+    lost_.clear();
   }
 
   // Takes the next `size` bytes of the file. A token that lies within them
@@ -129,7 +131,7 @@ class Loader {
       } else if (length > 0) {
         endToken({start, std::min(length, kTokenKeep)});
       }
-      while (at < end && isSeparator(*at)) ++at;
+      for (; at < end && isSeparator(*at); ++at) line_ += *at == '\n';
     }
     fileLeft_ -= std::min(fileLeft_, size);
   }
@@ -143,8 +145,9 @@ class Loader {
   }
 
   // Makes the entries and links them into the (empty) phone book in the
-  // order that inserting them one by one would give. Returns false, with
-  // the phone book left empty, when storage ran out.
+  // order that inserting them one by one would give, and marks those that
+  // lost a character (markLost). Returns false, with the phone book left
+  // empty, when storage ran out.
   bool link();
 
  private:
@@ -165,10 +168,22 @@ class Loader {
   int compareRecordNames(const Record& a, const Record& b) const;
   Records sortedRecords() const;
 
+  // A record whose texts hold a "?" for a lost character: where it starts
+  // in the packed texts, its line in the file, and which texts.
+  struct LostRecord {
+    std::size_t offset;
+    std::size_t line;
+    unsigned texts;
+  };
+
   char token_[kTokenKeep];
   std::size_t tokenLength_ = 0;
   bool haveName_ = false;
   std::size_t recordStart_ = 0;
+  std::size_t recordLine_ = 0;
+  unsigned recordLost_ = 0;  // LostTexts of the record being read
+  std::size_t line_ = 1;     // the line of the file that the input has reached
+  std::vector<LostRecord> lost_;
   std::size_t records_ = 0;
   std::size_t fileLeft_ = 0;  // bytes of the file not yet fed, where known
 
@@ -177,12 +192,22 @@ class Loader {
 };
 
 void Loader::endToken(std::string_view token) {
-  // A zero byte ends the text, as it ends a text in the fields; then the
-  // text is cut to its field.
-  token = token.substr(0, token.find('\0'));
   std::size_t field = haveName_ ? kPhoneSize : kNameSize;
   token = token.substr(0, cp949FitLength(token, field - 1));
-  if (!haveName_) recordStart_ = texts_.size();
+  // A character that was lost (or a zero byte, which no entry can hold) is
+  // kept as "?", and its record marked.
+  char kept[kTokenKeep];
+  bool lostOne = std::memchr(token.data(), kLostCharacter, token.size()) != nullptr;
+  if (lostOne) {
+    std::replace_copy(token.begin(), token.end(), kept, kLostCharacter, '?');
+    token = {kept, token.size()};
+  }
+  if (!haveName_) {
+    recordStart_ = texts_.size();
+    recordLine_ = line_;
+    recordLost_ = 0;
+  }
+  if (lostOne) recordLost_ |= haveName_ ? kPhoneLost : kNameLost;
   // Room for a whole field after the last text, which link() copies.
   makeRoom(texts_.size() + 1 + token.size() + kPhoneSize);
   texts_.append(static_cast<char>(token.size()));
@@ -192,13 +217,8 @@ void Loader::endToken(std::string_view token) {
     return;
   }
   haveName_ = false;
-  // A token that began with a zero byte leaves an empty text, which the file
-  // could not carry back: the record is dropped, the pairing kept.
-  if (texts_[recordStart_] == 0 || token.empty()) {
-    texts_.truncate(recordStart_);
-  } else {
-    ++records_;
-  }
+  ++records_;
+  if (recordLost_ != 0) lost_.push_back({recordStart_, recordLine_, recordLost_});
 }
 
 // The room for the packed texts grows with the records, never with the
@@ -316,6 +336,8 @@ Records Loader::sortedRecords() const {
 bool Loader::link() {
   Records records = sortedRecords();
   if (!reserveEntries(records.size())) return false;
+  // The marks of the lost records, in file order.
+  std::vector<LostEntry> marks(lost_.size());
   PhoneEntry** tail = &head;
   for (std::size_t i = 0; i < records.size(); ++i) {
     // The next texts lie anywhere in the packed copy: ask for them early.
@@ -337,8 +359,17 @@ bool Loader::link() {
     entry->phone[phone.length] = '\0';
     *tail = entry;
     tail = &entry->next;
+    if (!lost_.empty()) {
+      auto mark = std::lower_bound(
+          lost_.begin(), lost_.end(), records[i].offset,
+          [](const LostRecord& record, std::size_t offset) { return record.offset < offset; });
+      if (mark != lost_.end() && mark->offset == records[i].offset) {
+        marks[static_cast<std::size_t>(mark - lost_.begin())] = {entry, mark->line, mark->texts};
+      }
+    }
   }
   *tail = nullptr;
+  if (!marks.empty()) markLost(std::move(marks));
   return true;
 }
 
@@ -346,7 +377,8 @@ bool Loader::link() {
 // Reading the file, in whatever encoding an editor saved it.
 //
 // A file with a byte order mark is converted from the encoding the mark
-// names. Any other file is first read as CP949, exactly as this program
+// names, and so is one whose first piece is UTF-16 without a mark (its
+// zero bytes give it away). Any other file is first read as CP949, exactly as this program
 // writes it, while a detector asks whether it is UTF-8 instead; a CP949
 // file with Hangul almost always fails that test at its first syllable,
 // and then costs nothing more. Only a file that is UTF-8 after all is read a second time
@@ -355,13 +387,14 @@ bool Loader::link() {
 // Converted text is fed to the loader a piece at a time, each piece cut
 // where a character ends and the rest carried over to the next, so that
 // memory follows the records, as for a CP949 file. A character becomes no
-// more bytes in CP949 than it takes in UTF-8 or UTF-16, and "?" replaces at
-// least a byte, so the bytes left in the file bound what can still come.
+// more bytes in CP949 than it takes in UTF-8, UTF-16 or UTF-32, and a lost
+// one takes one byte for at least one, so the bytes left in the file bound
+// what can still come.
 
 // What reading a file to its end gave.
 enum class ReadResult {
   kWhole,         // every byte was read and, where converted, held whole
-  kNotWhole,      // a read failed, or a character had no CP949 form
+  kNotWhole,      // a read failed
   kUtf8Unmarked,  // read as CP949, but the file is UTF-8: read it again
 };
 
@@ -381,13 +414,14 @@ ssize_t readFully(int fd, char* buffer, std::size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-// Feeds the loader the rest of the file as it stands, after `first` (its
-// first bytes, already read), and tells whether the file was UTF-8.
-ReadResult readAsCp949(int fd, std::string_view first, Loader& loader) {
-  std::array<char, kIoChunk> chunk;
+// Feeds the loader the file as it stands: the first `firstSize` bytes of
+// it, already read into `chunk`, then the rest, read through `chunk`. Tells
+// whether the file was UTF-8.
+ReadResult readAsCp949(int fd, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
+                       Loader& loader) {
   Utf8Detector detector;
-  detector.feed(first);
-  loader.feed(first.data(), first.size());
+  detector.feed({chunk.data(), firstSize});
+  loader.feed(chunk.data(), firstSize);
   for (;;) {
     ssize_t got = read(fd, chunk.data(), chunk.size());
     if (got == 0) break;
@@ -408,40 +442,48 @@ ReadResult readAsCp949(int fd, std::string_view first, Loader& loader) {
 // converted copy is held on the heap, and a small file should cost little.
 constexpr std::size_t kConvertChunk = 4096;
 
-// Feeds the loader the rest of the file converted from `encoding`, which
-// ends `fileLeft` bytes further on where that is known (else 0). `first`
-// is what was already read of it.
+// Feeds the loader the rest of the file converted from `encoding`: first
+// `first`, bytes of it already read, then what `fd` still holds, which is
+// `fileLeft` bytes where that is known (else 0).
 ReadResult readConverted(int fd, FileEncoding encoding, std::string_view first,
                          std::size_t fileLeft, Loader& loader) {
   std::array<char, kConvertChunk> chunk;
   std::string converted;
   converted.reserve(kConvertChunk);
-  bool whole = true;
   // Bytes read but not yet converted: a character cut by the last read.
-  std::size_t carried = first.size();
-  std::copy(first.begin(), first.end(), chunk.begin());
+  std::size_t carried = 0;
   for (;;) {
-    ssize_t got = readFully(fd, chunk.data() + carried, chunk.size() - carried);
-    if (got < 0) {
-      loader.finish();
-      return ReadResult::kNotWhole;
+    std::size_t room = chunk.size() - carried;
+    std::size_t got = std::min(room, first.size());
+    if (got > 0) {
+      std::memcpy(chunk.data() + carried, first.data(), got);
+      first.remove_prefix(got);
+    } else {
+      ssize_t part = readFully(fd, chunk.data() + carried, room);
+      if (part < 0) {
+        loader.finish();
+        return ReadResult::kNotWhole;
+      }
+      got = static_cast<std::size_t>(part);
+      fileLeft -= std::min(fileLeft, got);
     }
-    std::size_t held = carried + static_cast<std::size_t>(got);
-    // At the end of the file a cut character is converted as it is, to "?".
+    std::size_t held = carried + got;
+    // At the end of the file a cut character is converted as it is, and lost.
     std::size_t take = got == 0 ? held : wholeCharsLength({chunk.data(), held}, encoding);
     carried = held - take;
-    fileLeft -= std::min(fileLeft, static_cast<std::size_t>(got));
     if (take > 0) {
       converted.clear();
-      whole = convertToCp949({chunk.data(), take}, encoding, converted) && whole;
+      // What did not convert is kLostCharacter in `converted`; the loader
+      // marks its entries.
+      convertToCp949({chunk.data(), take}, encoding, converted);
       loader.feed(converted.data(), converted.size());
-      if (fileLeft > 0) loader.expect(fileLeft + carried);
+      if (fileLeft + first.size() > 0) loader.expect(fileLeft + first.size() + carried);
     }
     if (got == 0) break;
     std::memmove(chunk.data(), chunk.data() + take, carried);
   }
   loader.finish();
-  return whole ? ReadResult::kWhole : ReadResult::kNotWhole;
+  return ReadResult::kWhole;
 }
 
 // ---------------------------------------------------------------------------
@@ -473,21 +515,24 @@ LoadResult readPhoneList(int fd) {
     loader.expect(size);
     const off_t start = lseek(fd, 0, SEEK_CUR);
 
-    // Enough of the start to hold a byte order mark.
-    std::array<char, 3> first;
-    ssize_t got = readFully(fd, first.data(), first.size());
+    // The first piece of the file tells its encoding: by a byte order mark,
+    // or as UTF-16 without one.
+    static_assert(kIoChunk == kEncodingSample);
+    std::array<char, kIoChunk> sample;
+    ssize_t got = readFully(fd, sample.data(), sample.size());
     ReadResult read = ReadResult::kNotWhole;
     if (got < 0) {
       loader.finish();
     } else {
-      std::string_view firstBytes(first.data(), static_cast<std::size_t>(got));
-      std::size_t left = size - std::min(size, firstBytes.size());
-      EncodingMark mark = encodingMark(firstBytes);
+      std::string_view first(sample.data(), static_cast<std::size_t>(got));
+      std::size_t left = size - std::min(size, first.size());
+      EncodingMark mark = encodingMark(first);
+      if (mark.encoding == FileEncoding::kCp949) mark.encoding = unmarkedUtf16(first);
       if (mark.encoding == FileEncoding::kCp949) {
-        read = readAsCp949(fd, firstBytes, loader);
+        read = readAsCp949(fd, sample, first.size(), loader);
       } else {
         loader.expect(size - std::min(size, mark.length));
-        read = readConverted(fd, mark.encoding, firstBytes.substr(mark.length), left, loader);
+        read = readConverted(fd, mark.encoding, first.substr(mark.length), left, loader);
       }
     }
     if (read == ReadResult::kUtf8Unmarked) {
@@ -507,12 +552,20 @@ LoadResult readPhoneList(int fd) {
   }
 }
 
-LoadResult loadPhoneList(const char* path) {
+LoadResult loadPhoneList(const char* path, FileStamp* stamp) {
+  if (stamp != nullptr) *stamp = FileStamp{};
   OpenedFile file = openRegularFile(path);
   if (file.result == OpenResult::kMissing) return LoadResult::kMissing;
   if (file.result == OpenResult::kNotOpened) return LoadResult::kNotOpened;
+  const FileStamp before = stampOfOpenFile(file.fd);
   LoadResult result = readPhoneList(file.fd);
+  // A file that another program wrote to while it was read may have been
+  // read part old, part new.
+  if (result == LoadResult::kLoaded && stampOfOpenFile(file.fd) != before) {
+    result = LoadResult::kReadFailed;
+  }
   closeFile(file.fd);
+  if (stamp != nullptr) *stamp = before;
   return result;
 }
 
@@ -537,9 +590,28 @@ bool writePhoneList(int fd) {
   return writeAll(fd, chunk.data(), used);
 }
 
-SaveResult savePhoneList(LoadResult loaded, const char* path) {
-  if (loaded != LoadResult::kLoaded && loaded != LoadResult::kMissing) return SaveResult::kFailed;
-  return replaceFile(path, writePhoneList);
+SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {
+  if (loaded.result != LoadResult::kLoaded && loaded.result != LoadResult::kMissing) {
+    return SaveOutcome::kNotReadWhole;
+  }
+  if (!lostEntries().empty()) return SaveOutcome::kLostCharacters;
+  FileStamp now = stampOfFile(path);
+  if (now != loaded.stamp) {
+    loaded.stamp = now;
+    return SaveOutcome::kChangedOnDisk;
+  }
+  errno = 0;
+  switch (replaceFile(path, writePhoneList)) {
+    case SaveResult::kSaved:
+      return SaveOutcome::kSaved;
+    case SaveResult::kSavedNotSynced:
+      return SaveOutcome::kSavedNotSynced;
+    case SaveResult::kFailed:
+      break;
+  }
+  // Every failure has a reason to give.
+  if (errno == 0) errno = EIO;
+  return SaveOutcome::kFailed;
 }
 
 }  // namespace phonebook

@@ -7,8 +7,10 @@
 // number, CR LF, in list order, bytes unchanged (CP949). A token longer than
 // its field is cut to it without splitting a two-byte character.
 //
-// A file that a text editor saved in UTF-8 or UTF-16 is read converted to
-// CP949, and so written back at the next save (see readPhoneList).
+// A file that a text editor saved in UTF-8, UTF-16 or UTF-32 is read
+// converted to CP949, and so written back at the next save (see
+// readPhoneList). A character that CP949 lacks, and a zero byte, are loaded
+// as "?" and their entries marked (markLost).
 #pragma once
 
 #include "store/file_on_disk.h"
@@ -23,23 +25,28 @@ enum class LoadResult {
   kMissing,     // there is no file: the ordinary first run
   kNotOpened,   // something is there, but not a regular file that could be opened
   kReadFailed,  // the file was opened but could not be read whole: a read
-                // failed, or a character had no CP949 form
+                // failed, or another program wrote to it meanwhile
   kNoStorage,   // storage for the entries could not be obtained
 };
 
 // Reads the phone list file at `path` into the phone book. The list comes
 // out exactly as inserting the records one by one with insertSorted would
 // make it, equal names included, but in O(n log n). On kReadFailed the
-// records read before the failure are in the list, with "?" for each
-// character that had no CP949 form; on kNoStorage the list is empty.
+// records read before the failure are in the list; on kNoStorage the list
+// is empty. Entries whose texts lost a character are marked (markLost).
 //
 // The file's encoding is told before tokens are cut: a byte order mark
-// (EF BB BF, FF FE, FE FF) names UTF-8 or UTF-16; a file without one that is
-// valid UTF-8 as a whole and holds a character of three bytes or more is
-// UTF-8; any other file is CP949, read byte for byte. UTF-8 and UTF-16 are
-// converted to CP949 and then read by the same rules.
+// (EF BB BF, FF FE, FE FF, FF FE 00 00, 00 00 FE FF) names UTF-8, UTF-16 or
+// UTF-32; a first piece that unmarkedUtf16 finds UTF-16 is UTF-16; a file
+// without either that is valid UTF-8 as a whole and holds a character of
+// three bytes or more is UTF-8; any other file is CP949, read byte for
+// byte. The others are converted to CP949 and then read by the same rules.
+//
+// `stamp`, where given, receives the file as it was read (FileStamp{} when
+// there is none), for the save to tell whether another program changed it
+// since. A file that changed while it was read gives kReadFailed.
 // REQUIRES: the phone book is empty.
-LoadResult loadPhoneList(const char* path = kPhoneListFile);
+LoadResult loadPhoneList(const char* path = kPhoneListFile, FileStamp* stamp = nullptr);
 
 // As loadPhoneList, from the open file `fd`, read to its end. A file that
 // turns out to be UTF-8 only at its end is read again from where `fd`
@@ -50,11 +57,29 @@ LoadResult readPhoneList(int fd);
 // false when any write fails.
 bool writePhoneList(int fd);
 
+// What the start learned of the file, which the save must respect.
+struct LoadedFile {
+  LoadResult result = LoadResult::kMissing;
+  FileStamp stamp;  // the file as it was read, or as the user let it be replaced
+};
+
+enum class SaveOutcome {
+  kSaved,           // the new file is in place and synced to disk
+  kSavedNotSynced,  // in place, but a power cut soon after could bring back the old
+  kFailed,          // the system refused a step: errno tells which error
+  kNotReadWhole,    // refused: entries that were never read would be lost
+  kLostCharacters,  // refused: an entry still holds "?" for a lost character
+  kChangedOnDisk,   // refused once: another program changed the file since
+};
+
 // Replaces the phone list file at `path` with the phone book, as
 // replaceFile does it: atomically, keeping who may use the file, following
-// links. Refuses when `loaded` says the old file was not read whole, since
-// its unread entries would be lost. On kFailed the old file is left exactly
-// as it was.
-SaveResult savePhoneList(LoadResult loaded, const char* path = kPhoneListFile);
+// links, never over a file that this user could not write. Refuses when the
+// file was not read whole, or while an entry is marked as having lost a
+// character. Refuses once when the file is no longer the one that `loaded`
+// describes (another file, or another size or time of change): `loaded`
+// then takes the file as it is now, so that a second save replaces it. On
+// any outcome but the first two the old file is left exactly as it was.
+SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile);
 
 }  // namespace phonebook

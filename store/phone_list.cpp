@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "store/bulk_memory.h"
@@ -14,6 +15,21 @@ namespace phonebook {
 PhoneEntry* head = nullptr;
 
 namespace {
+
+std::size_t changes = 0;
+
+// Few entries are ever marked, so a list that is searched suffices.
+std::vector<LostEntry> lost;
+
+// Takes `texts` off the mark of `entry`, and the mark once nothing is left.
+void forgetLost(const PhoneEntry* entry, unsigned texts) {
+  for (auto mark = lost.begin(); mark != lost.end(); ++mark) {
+    if (mark->entry != entry) continue;
+    mark->texts &= ~texts;
+    if (mark->texts == 0) lost.erase(mark);
+    return;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Entry storage.
@@ -119,6 +135,7 @@ PhoneEntry* newEntry(const char* name, const char* phone) {
 }
 
 bool insertSorted(PhoneEntry* entry) {
+  ++changes;
   if (head == nullptr || compareNames(entry->name, head->name) < 0) {
     entry->next = head;
     head = entry;
@@ -146,7 +163,9 @@ int removeByName(const char* name) {
     PhoneEntry* entry = *link;
     if (compareNames(entry->name, name) == 0) {
       *link = entry->next;
+      if (!lost.empty()) forgetLost(entry, kNameLost | kPhoneLost);
       releaseEntry(entry);
+      ++changes;
       return 1;
     }
     link = &entry->next;
@@ -155,11 +174,36 @@ int removeByName(const char* name) {
 }
 
 void clearList() {
+  lost.clear();
   while (head != nullptr) {
     PhoneEntry* entry = head;
     head = entry->next;
     releaseEntry(entry);
   }
+}
+
+void replaceName(PhoneEntry* entry, std::string_view text) {
+  copyFitting(entry->name, kNameSize, text);
+  if (!lost.empty()) forgetLost(entry, kNameLost);
+  ++changes;
+}
+
+void replacePhone(PhoneEntry* entry, std::string_view text) {
+  copyFitting(entry->phone, kPhoneSize, text);
+  if (!lost.empty()) forgetLost(entry, kPhoneLost);
+  ++changes;
+}
+
+std::size_t changeCount() {
+  return changes;
+}
+
+void markLost(std::vector<LostEntry> marks) {
+  lost = std::move(marks);
+}
+
+const std::vector<LostEntry>& lostEntries() {
+  return lost;
 }
 
 }  // namespace phonebook

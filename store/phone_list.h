@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
+#include <vector>
 
 namespace phonebook {
 
@@ -61,5 +63,42 @@ int removeByName(const char* name);
 // Releases every entry, one at a time and without recursion, and leaves the
 // phone book empty.
 void clearList();
+
+// Replaces the name or the number of `entry` with `text`, cut to its field
+// as newEntry cuts it. The entry stays where it is in the list.
+void replaceName(PhoneEntry* entry, std::string_view text);
+void replacePhone(PhoneEntry* entry, std::string_view text);
+
+// How often the phone book has changed in this run: entries inserted or
+// removed, and texts replaced. Making the entries of a load is no change.
+std::size_t changeCount();
+
+// ---------------------------------------------------------------------------
+// Entries that lost a character when they were loaded.
+//
+// A text of the file with a character that CP949 lacks (or a zero byte) is
+// loaded with "?" in its place, and its entry is marked, in memory only,
+// with the line of the file that it came from. Saving such an entry would
+// put the "?" in the file for good, so the save waits until none is left:
+// a mark goes with its entry, or once each text of it that lost a
+// character has been replaced.
+
+enum LostTexts : unsigned {
+  kNameLost = 1,
+  kPhoneLost = 2,
+};
+
+struct LostEntry {
+  const PhoneEntry* entry;
+  std::size_t line;  // its line in the file, from 1
+  unsigned texts;    // which of its texts lost a character: LostTexts
+};
+
+// Marks the entries of `marks`, the entries of a load.
+// REQUIRES: they are in the list, and no entry is marked yet.
+void markLost(std::vector<LostEntry> marks);
+
+// The marked entries, in the order they were marked.
+const std::vector<LostEntry>& lostEntries();
 
 }  // namespace phonebook

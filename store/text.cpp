@@ -77,10 +77,38 @@ bool isStorableText(std::string_view text) {
 }
 
 EncodingMark encodingMark(std::string_view start) {
+  using namespace std::string_view_literals;
+  if (start.starts_with("\xFF\xFE\0\0"sv)) return {FileEncoding::kUtf32Le, 4};
+  if (start.starts_with("\0\0\xFE\xFF"sv)) return {FileEncoding::kUtf32Be, 4};
   if (start.starts_with("\xEF\xBB\xBF")) return {FileEncoding::kUtf8, 3};
   if (start.starts_with("\xFF\xFE")) return {FileEncoding::kUtf16Le, 2};
   if (start.starts_with("\xFE\xFF")) return {FileEncoding::kUtf16Be, 2};
   return {FileEncoding::kCp949, 0};
+}
+
+FileEncoding unmarkedUtf16(std::string_view start) {
+  // Units whose high byte is zero and low byte ASCII, by the byte order
+  // that would make them so, and whether one of them was white space.
+  std::size_t ascii[2] = {0, 0};
+  bool spaced[2] = {false, false};
+  std::size_t units = start.size() / 2;
+  for (std::size_t unit = 0; unit < units; ++unit) {
+    unsigned char first = static_cast<unsigned char>(start[2 * unit]);
+    unsigned char second = static_cast<unsigned char>(start[2 * unit + 1]);
+    for (int order = 0; order < 2; ++order) {
+      unsigned char low = order == 0 ? first : second;
+      unsigned char high = order == 0 ? second : first;
+      if (high != 0 || low == 0 || low >= 0x80) continue;
+      ++ascii[order];
+      spaced[order] = spaced[order] || isWhiteSpace(low);
+    }
+  }
+  for (int order = 0; order < 2; ++order) {
+    if (spaced[order] && ascii[order] * 8 >= units && ascii[order] >= ascii[1 - order]) {
+      return order == 0 ? FileEncoding::kUtf16Le : FileEncoding::kUtf16Be;
+    }
+  }
+  return FileEncoding::kCp949;
 }
 
 std::size_t utf8CharLength(std::string_view text) {
@@ -101,6 +129,9 @@ std::size_t utf8CharLength(std::string_view text) {
 
 std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
   std::size_t size = text.size();
+  if (encoding == FileEncoding::kUtf32Le || encoding == FileEncoding::kUtf32Be) {
+    return size & ~std::size_t{3};
+  }
   if (encoding != FileEncoding::kUtf8) {
     // Whole code units, and never the first half of a surrogate pair.
     size &= ~std::size_t{1};

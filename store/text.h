@@ -82,13 +82,28 @@ bool isStorableText(std::string_view text);
 
 // The encoding that the first bytes of a file declare with a byte order
 // mark, and the mark's length: EF BB BF is UTF-8, FF FE UTF-16 little endian
-// and FE FF big endian. No valid CP949 text begins with FF or with FE FF.
-// kCp949 and 0 when `start` begins with no mark.
+// and FE FF big endian, FF FE 00 00 UTF-32 little endian and 00 00 FE FF big
+// endian. No valid CP949 text begins with FF, with FE FF or with a zero
+// byte. kCp949 and 0 when `start` begins with no mark.
 struct EncodingMark {
   FileEncoding encoding;
   std::size_t length;
 };
 EncodingMark encodingMark(std::string_view start);
+
+// How much of the start of a file unmarkedUtf16 is given to look at: as
+// much as the file holds, up to this size.
+inline constexpr std::size_t kEncodingSample = 64 * 1024;
+
+// kUtf16Le or kUtf16Be when `start`, the first bytes of a file without a
+// mark, is UTF-16 of that byte order; kCp949 otherwise. A CP949 or UTF-8
+// text holds no zero byte, while in UTF-16 every character of ASCII (the
+// spaces, line breaks and digits of a phone book) is a unit with a zero high
+// byte. So `start` counts as UTF-16 when a white space character is such a
+// unit, and at least one unit in eight is an ASCII character, each of a
+// byte order that the other order's units do not outnumber. A stray zero
+// byte in a CP949 file (`B\0C 2`) is no such text.
+FileEncoding unmarkedUtf16(std::string_view start);
 
 // The bytes that the UTF-8 character at the start of `text` takes: its
 // length when it is whole and valid; otherwise the length of the longest
@@ -100,7 +115,8 @@ std::size_t utf8CharLength(std::string_view text);
 // Length of the longest prefix of `text`, in `encoding`, that does not end
 // inside a character: where a file read in pieces may be cut for
 // conversion, the rest going on with the next piece. Invalid bytes count as
-// whole characters. REQUIRES: encoding is not kCp949.
+// whole characters; UTF-32 is taken in whole units. REQUIRES: encoding is
+// not kCp949.
 std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
 
 // Follows a text given piece by piece and tells, at its end, whether it is

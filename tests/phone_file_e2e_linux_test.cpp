@@ -25,7 +25,10 @@ using testing::expectFailedSave;
 using testing::filesIn;
 using testing::kCannotReadStart;
 using testing::kFileOpenFail;
+using namespace std::string_literals;
+using testing::kChangesNotSaved;
 using testing::kSaved;
+using testing::kSaveFailed;
 using testing::manyRecords;
 using testing::readFile;
 using testing::runPhonebook;
@@ -54,17 +57,41 @@ TEST(PhoneFileRunTest, AFileWithoutReadPermissionIsNeverReplaced) {
   testing::Outcome outcome = runPhonebook(dir.path(), run);
   EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
   chmod(dir.file("PhoneList.txt").c_str(), 0600);
-  expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+  expectFailedSave(outcome, dir.file("PhoneList.txt"), before,
+                   cp949("PhoneList.txt 파일을 처음에 다 읽지 못했습니다"));
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
 }
 
-TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8IsFoundAsTypedAndSavedInCp949) {
+TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8OrUtf16IsFoundAsTypedAndSavedInCp949) {
+  const std::string book = "홍길동 010-123\r\nAhn 1\r\n";
+  for (const std::string& file :
+       {book, testing::encoded(book, "UTF-16LE"), testing::encoded(book, "UTF-16BE")}) {
+    TempDir dir;
+    writeFile(dir.file("PhoneList.txt"), file);
+    testing::Outcome outcome = runPhonebook(dir.path(), script("3\n홍길동\n0\n", "C.UTF-8"));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.output.find(" : 홍길동 010-123\n"), std::string::npos) << outcome.output;
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt")), cp949("Ahn 1\r\n홍길동 010-123\r\n"));
+  }
+}
+
+// Another program's change is not overwritten unasked: the first 0 says
+// so, and a second one replaces it.
+TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) {
   TempDir dir;
-  writeFile(dir.file("PhoneList.txt"), "홍길동 010-123\r\nAhn 1\r\n");
-  testing::Outcome outcome = runPhonebook(dir.path(), script("3\n홍길동\n0\n", "C.UTF-8"));
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  testing::Run run = script("1\nKim\n2\n0\n");
+  run.later = {cp949("이름"), [&] { writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n"); }, "0\n"};
+  run.input = "2\n";
+  run.later->input = "1\nKim\n2\n0\n0\n";
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  EXPECT_NE(outcome.output.find(kSaveFailed + cp949("PhoneList.txt가 이 프로그램이 읽은 뒤에 다른 "
+                                                    "프로그램에서 바뀌었습니다. 그래도 덮어쓰려면 "
+                                                    "0을 다시 고르십시오")),
+            std::string::npos)
+      << outcome.output;
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_NE(outcome.output.find(" : 홍길동 010-123\n"), std::string::npos) << outcome.output;
-  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), cp949("Ahn 1\r\n홍길동 010-123\r\n"));
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
 }
 
 TEST(PhoneFileRunTest, SaveKeepsPermissionBitsAndFollowsSymbolicLinks) {
@@ -89,22 +116,44 @@ TEST(PhoneFileRunTest, ASaveThatHitsAFileSizeLimitKeepsTheOldFile) {
   writeFile(dir.file("PhoneList.txt"), before);
   testing::Run run = script("1\nKim\n1\n0\n");
   run.maxFileSize = 1024;
-  expectFailedSave(runPhonebook(dir.path(), run), dir.file("PhoneList.txt"), before);
+  expectFailedSave(runPhonebook(dir.path(), run), dir.file("PhoneList.txt"), before,
+                   "File too large");
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
 }
 
-TEST(PhoneFileRunTest, ASaveIntoAReadOnlyDirectoryKeepsTheOldFile) {
-  TempDir dir;
+// A directory or a file that the user may not write: said at the start,
+// said at each 0 with the run's work kept, and saved once the user has
+// made it writable.
+TEST(PhoneFileRunTest, ASaveThatIsNotAllowedKeepsTheWorkUntilItIs) {
   const std::string before = "Ahn 1\r\n";
-  writeFile(dir.file("PhoneList.txt"), before);
-  chmod(dir.file("PhoneList.txt").c_str(), 0644);
-  chmod(dir.path().c_str(), 0555);
-  testing::Run run = script("1\nKim\n1\n0\n");
-  run.asNobody = true;  // root writes anywhere
-  testing::Outcome outcome = runPhonebook(dir.path(), run);
-  chmod(dir.path().c_str(), 0700);
-  expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
-  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+  const std::string cannot =
+      cp949("\n\nPhoneList.txt를 이 자리에 저장할 수 없습니다: Permission denied\n");
+  for (const char* locked : {"directory", "file"}) {
+    SCOPED_TRACE(locked);
+    TempDir dir;
+    writeFile(dir.file("PhoneList.txt"), before);
+    const std::string what = locked == "file"s ? dir.file("PhoneList.txt") : dir.path();
+    chmod(dir.file("PhoneList.txt").c_str(), locked == "file"s ? 0444 : 0666);
+    chmod(dir.path().c_str(), locked == "file"s ? 0777 : 0555);
+    testing::Run run = script("1\nKim\n1\n0\n0\n");
+    run.asNobody = true;  // root writes anywhere
+    testing::Outcome outcome = runPhonebook(dir.path(), run);
+    EXPECT_NE(outcome.output.find(cp949("저장된 파일을 불러옵니다.") + cannot), std::string::npos);
+    std::size_t first = outcome.output.find(kSaveFailed + "Permission denied");
+    EXPECT_NE(outcome.output.find(kSaveFailed + "Permission denied", first + 1), std::string::npos);
+    expectFailedSave(outcome, dir.file("PhoneList.txt"), before, "Permission denied");
+    EXPECT_EQ(outcome.errors, kChangesNotSaved);
+
+    run.input = "1\nKim\n1\n0\n";
+    run.later = {testing::kSaveFailedHint,
+                 [&] { chmod(what.c_str(), locked == "file"s ? 0666 : 0777); }, "0\n"};
+    outcome = runPhonebook(dir.path(), run);
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_TRUE(endsWith(outcome.output, kSaved));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 1\r\n");
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+  }
 }
 
 TEST(PhoneFileRunTest, OnlyARegularFileIsReadOrReplaced) {
@@ -136,7 +185,7 @@ TEST(PhoneFileRunTest, OnlyARegularFileIsReadOrReplaced) {
     const std::vector<std::string> before = filesIn(dir.path());
     testing::Outcome outcome = runPhonebook(dir.path(), script("1\nKim\n1\n0\n"));
     EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
-    EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail));
+    EXPECT_NE(outcome.output.find(kSaveFailed), std::string::npos);
     EXPECT_EQ(outcome.status, 1);
     struct stat info;
     ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);

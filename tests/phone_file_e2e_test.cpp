@@ -26,6 +26,8 @@ using testing::script;
 using testing::TempDir;
 using testing::terminalLocales;
 using testing::writeFile;
+using namespace std::string_literals;
+using testing::kSaveFailed;
 
 TEST(PhoneFileRunTest, EntriesOutlastARunInBothLocales) {
   for (const std::string& locale : terminalLocales()) {
@@ -63,29 +65,51 @@ TEST(PhoneFileRunTest, NoFileStartsEmptyAndZeroWritesAnEmptyFile) {
   EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "");
 }
 
-TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
-  {
-    SCOPED_TRACE("a UTF-8 file with a character that CP949 lacks: shown as ?");
+TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndKeepTheSaveWaiting) {
+  // UTF-8 with a character that CP949 lacks, and a zero byte.
+  const std::string before = "홍길동 010\r\nJosé 1\r\nB\0C 2\r\n"s;
+  const std::string named = cp949(
+      "\n\nPhoneList.txt의 다음 항목에는 나타낼 수 없는 글자가 있어 ?로 바꾸었습니다:\n"
+      "  2번째 줄: Jos? 1\n  3번째 줄: B?C 2\n"
+      "이 항목들을 지우거나 고치기 전에는 저장하지 않습니다.\n");
+  const std::string refused = kSaveFailed + cp949("?로 바뀐 글자가 든 항목이 남아 있습니다");
+  const struct {
+    const char* mend;  // after a first 0, which is refused
+    std::string after;
+  } cases[] = {
+      {"5\nJos?\n0\n5\nB?C\n", ""},
+      // A new number leaves the name's "?"; a new name mends it.
+      {"4\nJos?\n2\n5\n0\n4\nJos?\n1\nJose\n4\nB?C\n1\nBC\n", "BC 2\r\nJose 5\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mend);
     TempDir dir;
-    const std::string before = "홍길동 010\r\n😀 1\r\n";
     writeFile(dir.file("PhoneList.txt"), before);
-    testing::Outcome outcome = runPhonebook(dir.path(), script("2\n0\n"));
-    const std::string start = kCannotReadStart.substr(kFileOpenFail.size());
-    EXPECT_EQ(outcome.output.substr(0, start.size()), start);
-    EXPECT_NE(outcome.output.find("?\t\t1\n" + cp949("홍길동\t\t010\n")), std::string::npos);
-    expectFailedSave(outcome, dir.file("PhoneList.txt"), before);
+    testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"s + c.mend + "0\n"));
+    EXPECT_EQ(outcome.output.find(cp949("저장된 파일을 불러옵니다.") + named), 0u)
+        << outcome.output;
+    // Refused while either entry is left, then saved.
+    std::size_t second = outcome.output.find(refused, outcome.output.find(refused) + 1);
+    EXPECT_NE(second, std::string::npos);
+    EXPECT_EQ(outcome.output.find(refused, second + 1), std::string::npos);
+    EXPECT_TRUE(endsWith(outcome.output, kSaved));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt")), c.after + cp949("홍길동 010\r\n"));
   }
-  {
-    SCOPED_TRACE("a directory of that name: it opens but cannot be read");
-    TempDir dir;
-    fs::create_directory(dir.file("PhoneList.txt"));
-    writeFile(dir.file("PhoneList.txt/keep"), "x");
-    testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"));
-    EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail));
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(fs::is_directory(dir.file("PhoneList.txt")));
-    EXPECT_EQ(readFile(dir.file("PhoneList.txt/keep")), "x");
-  }
+}
+
+TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
+  TempDir dir;
+  fs::create_directory(dir.file("PhoneList.txt"));
+  writeFile(dir.file("PhoneList.txt/keep"), "x");
+  testing::Outcome outcome = runPhonebook(dir.path(), script("0\n0\n"));
+  EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
+  EXPECT_NE(
+      outcome.output.find(kSaveFailed + cp949("PhoneList.txt 파일을 처음에 다 읽지 못했습니다")),
+      std::string::npos);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_TRUE(fs::is_directory(dir.file("PhoneList.txt")));
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt/keep")), "x");
 }
 
 TEST(PhoneFileRunTest, WhatAFileHoldsNeverDrivesTheTerminal) {
@@ -106,11 +130,17 @@ TEST(PhoneFileRunTest, WhatAFileHoldsNeverDrivesTheTerminal) {
   }
 }
 
-TEST(PhoneFileRunTest, EndOfInputLeavesTheFileAsItWas) {
+TEST(PhoneFileRunTest, EndOfInputLeavesTheFileAsItWasAndSaysSoAfterAChange) {
   TempDir dir;
   const std::string before = "Ahn 1\nLee 2";  // not as the program would write it
   writeFile(dir.file("PhoneList.txt"), before);
-  EXPECT_EQ(runPhonebook(dir.path(), script("5\nAhn\n1\nKim\n1\n")).status, 1);
+  const std::string notSaved = cp949("바뀐 내용은 저장하지 않았습니다.");
+  testing::Outcome changed = runPhonebook(dir.path(), script("5\nAhn\n1\nKim\n1\n"));
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_NE(changed.errors.find(notSaved), std::string::npos) << changed.errors;
+  testing::Outcome unchanged = runPhonebook(dir.path(), script("2\n5\nNobody\n"));
+  EXPECT_EQ(unchanged.status, 1);
+  EXPECT_EQ(unchanged.errors, "");
   EXPECT_EQ(readFile(dir.file("PhoneList.txt")), before);
 }
 

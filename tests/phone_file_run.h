@@ -15,6 +15,12 @@ namespace phonebook::testing {
 
 inline const std::string kFileOpenFail = "File Open Fail";
 inline const std::string kSaved = cp949("\n\n전화번호부를 저장합니다.\n\n");
+// What a failed save shows, before and after its reason.
+inline const std::string kSaveFailed =
+    kFileOpenFail + cp949("\n\n전화번호부를 저장하지 못했습니다: ");
+inline const std::string kSaveFailedHint = cp949(
+    "\n원인을 해결한 뒤 0을 고르면 다시 저장합니다. 저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
+inline const std::string kChangesNotSaved = cp949("\n바뀐 내용은 저장하지 않았습니다.\n");
 // What the start shows when a file is there but cannot be read whole.
 inline const std::string kCannotReadStart =
     kFileOpenFail + cp949(
@@ -42,11 +48,13 @@ inline std::string manyRecords(int count) {
   return text;
 }
 
-// Every way a save can fail: "File Open Fail", no save text, status 1, the
-// old file byte for byte as it was and no new file left behind.
+// Every way a save can fail: "File Open Fail" and why, back to the menu
+// until the input ends, no save text, status 1, and the old file byte for
+// byte as it was.
 inline void expectFailedSave(const Outcome& outcome, const std::string& file,
-                             const std::string& before) {
-  EXPECT_TRUE(endsWith(outcome.output, kFileOpenFail)) << outcome.output;
+                             const std::string& before, const std::string& reason = "") {
+  EXPECT_NE(outcome.output.find(kSaveFailed + reason), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find(kSaveFailedHint), std::string::npos);
   EXPECT_EQ(outcome.output.find(kSaved), std::string::npos);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(readFile(file), before);

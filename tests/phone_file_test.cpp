@@ -33,6 +33,13 @@ LoadResult loadText(const std::string& content) {
   return result;
 }
 
+// The lines of the file of the entries marked as having lost a character.
+std::vector<std::size_t> lostLines() {
+  std::vector<std::size_t> lines;
+  for (const LostEntry& lost : lostEntries()) lines.push_back(lost.line);
+  return lines;
+}
+
 std::string savedText() {
   int fd = testing::temporaryFile();
   EXPECT_TRUE(writePhoneList(fd));
@@ -63,10 +70,10 @@ TEST_F(PhoneFileTest, LoadsCp949NamesInByteOrder) {
   EXPECT_EQ(contents(), (Items{cp949("김철수:02-987-654"), cp949("홍길동:010-123-456")}));
 }
 
-// A file an editor saved in UTF-8 or UTF-16 loads as the same phone book as
-// its CP949 form; a character that CP949 lacks loads as "?" and leaves the
-// file not read whole. The large books put characters across every piece
-// in which a file is converted.
+// A file an editor saved in UTF-8, UTF-16 (marked or not) or UTF-32 loads as
+// the same phone book as its CP949 form; a character that CP949 lacks loads
+// as "?" and marks its entry. The large books put characters across every
+// piece in which a file is converted.
 TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
   std::string large, withEmoji, withMarks;
   for (int i = 0; i < 4000; ++i) {
@@ -78,58 +85,67 @@ TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
   const struct {
     std::string utf8;
     std::string asCp949;  // in UTF-8: the same book with "?" for what CP949 lacks
-    LoadResult result;
+    std::size_t lost;     // entries marked for it
   } books[] = {
-      {"홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", "홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n",
-       LoadResult::kLoaded},
-      {"Ahn 1\r\nLee 2\r\n", "Ahn 1\r\nLee 2\r\n", LoadResult::kLoaded},
-      {large, large, LoadResult::kLoaded},
-      {"홍길동 010\r\n😀 1\r\n", "홍길동 010\r\n? 1\r\n", LoadResult::kReadFailed},
-      {withEmoji, withMarks, LoadResult::kReadFailed},
+      {"홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", "홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", 0},
+      {"Ahn 1\r\nLee 2\r\n", "Ahn 1\r\nLee 2\r\n", 0},
+      {large, large, 0},
+      {"홍길동 010\r\n😀 1\r\n", "홍길동 010\r\n? 1\r\n", 1},
+      {withEmoji, withMarks, 572},
   };
   for (const auto& book : books) {
     loadText(cp949(book.asCp949));
     const Items expected = contents();
     clearList();
-    for (const std::string& file : {book.utf8, "\xEF\xBB\xBF" + book.utf8,
-                                    "\xFF\xFE" + testing::encoded(book.utf8, "UTF-16LE"),
-                                    "\xFE\xFF" + testing::encoded(book.utf8, "UTF-16BE")}) {
-      EXPECT_EQ(loadText(file), book.result) << file.substr(0, 40);
+    for (const std::string& file :
+         {book.utf8, "\xEF\xBB\xBF" + book.utf8,
+          "\xFF\xFE" + testing::encoded(book.utf8, "UTF-16LE"),
+          "\xFE\xFF" + testing::encoded(book.utf8, "UTF-16BE"),
+          testing::encoded(book.utf8, "UTF-16LE"), testing::encoded(book.utf8, "UTF-16BE"),
+          "\xFF\xFE\0\0"s + testing::encoded(book.utf8, "UTF-32LE"),
+          "\0\0\xFE\xFF"s + testing::encoded(book.utf8, "UTF-32BE")}) {
+      EXPECT_EQ(loadText(file), LoadResult::kLoaded) << file.substr(0, 40);
       EXPECT_EQ(contents(), expected) << file.substr(0, 40);
+      EXPECT_EQ(lostEntries().size(), book.lost) << file.substr(0, 40);
       clearList();
     }
   }
 }
 
 // What is not UTF-8 as a whole, or holds no character of three bytes, is
-// CP949; invalid or cut-off characters of a marked file are "?".
+// CP949; invalid or cut-off characters of a marked file are "?", and mark
+// their entries by the line they are on. A stray zero byte does not make
+// UTF-16.
 TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
   const struct {
     std::string file;
     Items expected;
-    LoadResult result;
+    std::vector<std::size_t> lostLines;
   } cases[] = {
       // Each syllable here is, byte for byte, a valid two-byte UTF-8 character.
-      {cp949("홍창호 010\r\n황채 02\r\n"),
-       {cp949("홍창호:010"), cp949("황채:02")},
-       LoadResult::kLoaded},
-      {"\xED\x95\x9C 1 \xB0\xA1 2", {"\xB0\xA1:2", "\xED\x95\x9C:1"}, LoadResult::kLoaded},
+      {cp949("홍창호 010\r\n황채 02\r\n"), {cp949("홍창호:010"), cp949("황채:02")}, {}},
+      {"\xED\x95\x9C 1 \xB0\xA1 2", {"\xB0\xA1:2", "\xED\x95\x9C:1"}, {}},
       {"\xEF\xBB\xBF"
-       "Ahn\xFF 1 Lee \xEA\xB9",
+       "Ahn\xFF 1\nLee \xEA\xB9",
        {"Ahn?:1", "Lee:?"},
-       LoadResult::kReadFailed},
+       {1, 2}},
       {"\xFF\xFEL\0 \0"
        "1\0x"s,
        {"L:1?"},
-       LoadResult::kReadFailed},
+       {1}},
       {"\xFE\xFF\0L\0 \xDC\0\0"
        "1"s,
        {"L:?1"},
-       LoadResult::kReadFailed},
+       {1}},
+      {"B\0C 2\nLee 3\nKim 010-1234-5678\nPark 02-555-6666\n\n\0x 4"s,
+       {"?x:4", "B?C:2", "Kim:010-1234-5678", "Lee:3", "Park:02-555-6666"},
+       {1, 6}},
+      {"Kim 010\0\n"s, {"Kim:010?"}, {1}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(loadText(c.file), c.result) << c.file;
+    EXPECT_EQ(loadText(c.file), LoadResult::kLoaded) << c.file;
     EXPECT_EQ(contents(), c.expected) << c.file;
+    EXPECT_EQ(lostLines(), c.lostLines) << c.file;
     clearList();
   }
 }
@@ -156,10 +172,10 @@ TEST_F(PhoneFileTest, OddTokensLongTokensAndZeroBytes) {
                                              std::string(49, '7')}));
   clearList();
 
-  // A zero byte ends a text; a record left with an empty one is dropped,
-  // and the records after it keep their pairing.
+  // A zero byte, which no entry can hold, is kept as "?", and the records
+  // after it keep their pairing.
   loadText("ab\0cd 1 \0x 2 Lee 3"s);
-  EXPECT_EQ(contents(), (Items{"Lee:3", "ab:1"}));
+  EXPECT_EQ(contents(), (Items{"?x:2", "Lee:3", "ab?cd:1"}));
 }
 
 TEST_F(PhoneFileTest, WritesOneRecordPerLineWithCrLf) {

@@ -2,6 +2,7 @@
 // temporary directories, and running the real program with a scripted input.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -54,6 +55,14 @@ struct Run {
   std::vector<unsigned> groups;     // nobody's supplementary groups
   bool closedOutput = false;        // standard output a pipe that nobody reads
   std::optional<double> killAfter;  // seconds until SIGKILL
+  // Input that follows `input` once the output holds `afterOutput` and
+  // `between` has run: for what a test changes while the program waits.
+  struct Later {
+    std::string afterOutput;
+    std::function<void()> between;
+    std::string input;
+  };
+  std::optional<Later> later;
 };
 
 // A run with only its standard input and locale given.

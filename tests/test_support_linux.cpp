@@ -25,7 +25,7 @@ std::string cp949(const std::string& utf8) {
 std::string encoded(const std::string& utf8, const char* codeset) {
   iconv_t converter = iconv_open(codeset, "UTF-8");
   if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no such codeset");
-  std::string out(utf8.size() * 2 + 1, '\0');
+  std::string out(utf8.size() * 4 + 4, '\0');
   char* source = const_cast<char*>(utf8.data());
   std::size_t sourceLeft = utf8.size();
   char* target = out.data();
@@ -78,6 +78,8 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
   const std::vector<gid_t> groups(run.groups.begin(), run.groups.end());
   int unread[2] = {-1, -1};
   if (run.closedOutput && pipe(unread) != 0) throw std::runtime_error("pipe failed");
+  int feed[2] = {-1, -1};
+  if (run.later && pipe(feed) != 0) throw std::runtime_error("pipe failed");
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
@@ -86,7 +88,8 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
     setsid();
     alarm(60);
     if (run.closedOutput) close(unread[0]);  // nobody reads
-    int in = open(streams.file("in").c_str(), O_RDONLY);
+    if (run.later) close(feed[1]);
+    int in = run.later ? feed[0] : open(streams.file("in").c_str(), O_RDONLY);
     int out = run.closedOutput
                   ? unread[1]
                   : open(streams.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -116,6 +119,23 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
   if (run.closedOutput) {
     close(unread[0]);
     close(unread[1]);
+  }
+  if (run.later) {
+    close(feed[0]);
+    auto give = [&](const std::string& input) {
+      if (write(feed[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        throw std::runtime_error("input not given");
+      }
+    };
+    give(run.input);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (readFile(streams.file("out")).find(run.later->afterOutput) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.later->between();
+    give(run.later->input);
+    close(feed[1]);
   }
   if (run.killAfter) {
     std::this_thread::sleep_for(std::chrono::duration<double>(*run.killAfter));

@@ -28,6 +28,18 @@ std::string encoded(const std::string& utf8, const char* codeset) {
     if (!narrowToCp949(wide, out)) throw std::runtime_error("not CP949: " + utf8);
     return out;
   }
+  if (name == "UTF-32LE" || name == "UTF-32BE") {
+    for (std::size_t at = 0; at < wide.size(); ++at) {
+      char32_t code = wide[at];
+      if (code >= 0xD800 && code <= 0xDBFF && at + 1 < wide.size()) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (wide[++at] - 0xDC00);
+      }
+      for (int byte = 0; byte < 4; ++byte) {
+        out.push_back(static_cast<char>(code >> (8 * (name == "UTF-32LE" ? byte : 3 - byte))));
+      }
+    }
+    return out;
+  }
   if (name != "UTF-16LE" && name != "UTF-16BE") throw std::runtime_error("no such codeset");
   for (wchar_t unit : wide) {
     char low = static_cast<char>(unit & 0xFF);
@@ -107,7 +119,7 @@ std::string withLineBreaks(std::string text) {
 
 Outcome runPhonebook(const std::string& directory, const Run& run) {
   if (run.maxFileSize || run.maxAddressSpace || run.asNobody || !run.groups.empty() ||
-      run.closedOutput || run.killAfter) {
+      run.closedOutput || run.killAfter || run.later) {
     throw std::runtime_error("a run setting that only Linux has");
   }
   TempDir streams;
