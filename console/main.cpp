@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "console/console.h"
 #include "console/main_menu.h"
@@ -61,12 +62,37 @@ void showLostEntries(Console& console) {
   console.print(kLostEnd);
 }
 
+// What the command line asks for: the phone book, or only a text about the
+// program. The first --help or --version decides; any other argument is
+// ignored.
+enum class Request { kPhoneBook, kHelp, kVersion };
+
+Request requestOf(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help") return Request::kHelp;
+    if (argument == "--version") return Request::kVersion;
+  }
+  return Request::kPhoneBook;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   const std::string codeset = terminalCodeset();
   std::unique_ptr<Terminal> terminal = makeSystemTerminal(codeset);
   Console console(*terminal, codeset);
+  // Neither reads nor writes the phone book, nor locks it.
+  switch (requestOf(argc, argv)) {
+    case Request::kHelp:
+      console.print(kUsage);
+      return 0;
+    case Request::kVersion:
+      console.print("phonebook " PHONEBOOK_VERSION "\n");
+      return 0;
+    case Request::kPhoneBook:
+      break;
+  }
   // A second run would save over this one's changes, or this one over its.
   if (lockDirectoryOf(kPhoneListFile) == LockResult::kLockedElsewhere) {
     console.print(kAlreadyOpen);

@@ -215,8 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   // A few hundred bytes of the padding stand for all of it: after a UTF-16
   // mark it only makes the last token longer than any field.
-  const AsCp949 expected = asCp949(std::string(input).append(512, ' '),
-                                   phonebook::unmarkedUtf16(sampleOf(input)));
+  const AsCp949 expected =
+      asCp949(std::string(input).append(512, ' '), phonebook::unmarkedUtf16(sampleOf(input)));
   require(loadCounted(input, !expected.asItStands) == phonebook::LoadResult::kLoaded);
   // Each marked entry shows a "?" where it lost a character.
   for (const phonebook::LostEntry& lost : phonebook::lostEntries()) {

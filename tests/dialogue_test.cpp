@@ -47,15 +47,24 @@ struct Dialogue {
   std::string screen;  // everything after the first menu, in UTF-8
   int status;
   std::string saved;  // PhoneList.txt afterwards, in UTF-8 ("" for none)
+  // The command-line argument. With one the program may show a text about
+  // itself instead of the menu: `screen` is then how its output begins.
+  const char* argument = nullptr;
 };
 
 void check(const Dialogue& d) {
   SCOPED_TRACE(d.what);
   testing::TempDir dir;
   if (!d.file.empty()) testing::writeFile(dir.file("PhoneList.txt"), cp949(d.file));
-  testing::Outcome outcome = testing::runPhonebook(dir.path(), testing::script(cp949(d.input)));
+  testing::Run run = testing::script(cp949(d.input));
+  if (d.argument != nullptr) run.argument = d.argument;
+  testing::Outcome outcome = testing::runPhonebook(dir.path(), run);
   std::string start = d.file.empty() ? kStartMissing : kStartLoaded;
-  EXPECT_EQ(outcome.output, cp949(start + kMenu + d.screen));
+  if (d.argument == nullptr) {
+    EXPECT_EQ(outcome.output, cp949(start + kMenu + d.screen));
+  } else {
+    EXPECT_EQ(outcome.output.substr(0, cp949(d.screen).size()), cp949(d.screen));
+  }
   EXPECT_EQ(outcome.status, d.status);
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), cp949(d.saved));
 }
@@ -79,6 +88,11 @@ TEST(MenuTest, ChoicesAndTheirEnds) {
       {"end of input at a screen saves nothing", "", "1\nKim\n", kAdd + "\n", 1, ""},
       {"end of input at the item prompt", kTwo, "4\nLee\n",
        kSearch + foundLater("Lee", "2") + kItem + "\n", 1, kTwo},
+      // A file as the program would not write it: the menu's 0 would rewrite it.
+      {"--help shows the usage, and reads and writes nothing", "Ahn 1\nLee 2", "0\n",
+       "phonebook: 단말에서 한 사람이 쓰는 전화번호부입니다.", 0, "Ahn 1\nLee 2", "--help"},
+      {"--version shows the version, and reads and writes nothing", "Ahn 1\nLee 2", "0\n",
+       "phonebook " PHONEBOOK_VERSION "\n", 0, "Ahn 1\nLee 2", "--version"},
   };
   for (const Dialogue& d : dialogues) check(d);
 }

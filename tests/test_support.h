@@ -48,6 +48,7 @@ std::vector<std::string> terminalLocales();
 struct Run {
   std::string input;         // standard input, whole
   std::string locale = "C";  // LC_ALL
+  std::string argument;      // the one command-line argument, none when empty
   // Linux only (a Windows run with any of these throws):
   std::optional<unsigned long long> maxFileSize;      // RLIMIT_FSIZE, with SIGXFSZ ignored
   std::optional<unsigned long long> maxAddressSpace;  // RLIMIT_AS

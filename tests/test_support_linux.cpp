@@ -113,7 +113,11 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
       _exit(122);
     }
     setenv("LC_ALL", run.locale.c_str(), 1);
-    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    if (run.argument.empty()) {
+      execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    } else {
+      execl(binary.c_str(), binary.c_str(), run.argument.c_str(), static_cast<char*>(nullptr));
+    }
     _exit(123);
   }
   if (run.closedOutput) {

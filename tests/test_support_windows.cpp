@@ -131,6 +131,7 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
   startup.hStdOutput = inheritable(streams.file("out"), true);
   startup.hStdError = inheritable(streams.file("err"), true);
   std::string command = std::string("\"") + PHONEBOOK_BINARY + "\"";
+  if (!run.argument.empty()) command += " " + run.argument;
   PROCESS_INFORMATION process{};
   // No console, as in CI: the program must neither clear nor wait.
   BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
