@@ -13,6 +13,7 @@
 #include "console/console.h"
 #include "console/main_menu.h"
 #include "console/scripted_terminal.h"
+#include "store/file_reading.h"
 #include "store/phone_file.h"
 #include "store/text.h"
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "store/file_encoding.h"
+#include "store/file_reading.h"
 #include "store/phone_file.h"
 #include "store/text.h"
 

@@ -48,11 +48,6 @@ enum class LoadResult {
 // REQUIRES: the phone book is empty.
 LoadResult loadPhoneList(const char* path = kPhoneListFile, FileStamp* stamp = nullptr);
 
-// As loadPhoneList, from the open file `fd`, read to its end. A file that
-// turns out to be UTF-8 only at its end is read again from where `fd`
-// stood; where it cannot be, the result is kReadFailed.
-LoadResult readPhoneList(int fd);
-
 // Writes every entry of the phone book, in list order, to `fd`. Returns
 // false when any write fails.
 bool writePhoneList(int fd);

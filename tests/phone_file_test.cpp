@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "store/file_reading.h"
 #include "tests/test_support.h"
 
 namespace phonebook {

@@ -1,0 +1,170 @@
+#include "store/file_reading.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "store/file_encoding.h"
+#include "store/loader.h"
+#include "store/record_reader.h"
+#include "store/text.h"
+
+namespace phonebook {
+namespace {
+
+// Reads go in pieces of this size, through a buffer on the stack.
+constexpr std::size_t kIoChunk = 64 * 1024;
+
+// What reading a file to its end gave.
+enum class ReadResult {
+  kWhole,         // every byte was read and, where converted, held whole
+  kNotWhole,      // a read failed
+  kUtf8Unmarked,  // read as CP949, but the file is UTF-8: read it again
+};
+
+// Reads into `buffer` until it holds `size` bytes or the file ends. Returns
+// the bytes read, or -1 when a read failed.
+ssize_t readFully(int fd, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t part = read(fd, buffer + got, size - got);
+    if (part == 0) break;
+    if (part < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    got += static_cast<std::size_t>(part);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Feeds the loader the file as it stands: the first `firstSize` bytes of
+// it, already read into `chunk`, then the rest, read through `chunk`. Tells
+// whether the file was UTF-8.
+ReadResult readAsCp949(int fd, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
+                       RecordReader& reader) {
+  Utf8Detector detector;
+  detector.feed({chunk.data(), firstSize});
+  reader.feed(chunk.data(), firstSize);
+  for (;;) {
+    ssize_t got = read(fd, chunk.data(), chunk.size());
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      // A file that fails part way ends where the reading did, as at its end.
+      reader.finish();
+      return ReadResult::kNotWhole;
+    }
+    detector.feed({chunk.data(), static_cast<std::size_t>(got)});
+    reader.feed(chunk.data(), static_cast<std::size_t>(got));
+  }
+  reader.finish();
+  return detector.isUtf8() ? ReadResult::kUtf8Unmarked : ReadResult::kWhole;
+}
+
+// The text of one conversion. Smaller than a read of a CP949 file: its
+// converted copy is held on the heap, and a small file should cost little.
+constexpr std::size_t kConvertChunk = 4096;
+
+// Feeds the loader the rest of the file converted from `encoding`: first
+// `first`, bytes of it already read, then what `fd` still holds, which is
+// `fileLeft` bytes where that is known (else 0).
+ReadResult readConverted(int fd, FileEncoding encoding, std::string_view first,
+                         std::size_t fileLeft, RecordReader& reader) {
+  std::array<char, kConvertChunk> chunk;
+  std::string converted;
+  converted.reserve(kConvertChunk);
+  // Bytes read but not yet converted: a character cut by the last read.
+  std::size_t carried = 0;
+  for (;;) {
+    std::size_t room = chunk.size() - carried;
+    std::size_t got = std::min(room, first.size());
+    if (got > 0) {
+      std::memcpy(chunk.data() + carried, first.data(), got);
+      first.remove_prefix(got);
+    } else {
+      ssize_t part = readFully(fd, chunk.data() + carried, room);
+      if (part < 0) {
+        reader.finish();
+        return ReadResult::kNotWhole;
+      }
+      got = static_cast<std::size_t>(part);
+      fileLeft -= std::min(fileLeft, got);
+    }
+    std::size_t held = carried + got;
+    // At the end of the file a cut character is converted as it is, and lost.
+    std::size_t take = got == 0 ? held : wholeCharsLength({chunk.data(), held}, encoding);
+    carried = held - take;
+    if (take > 0) {
+      converted.clear();
+      // What did not convert is kLostCharacter in `converted`; the loader
+      // marks its entries.
+      convertToCp949({chunk.data(), take}, encoding, converted);
+      reader.feed(converted.data(), converted.size());
+      if (fileLeft + first.size() > 0) reader.expect(fileLeft + first.size() + carried);
+    }
+    if (got == 0) break;
+    std::memmove(chunk.data(), chunk.data() + take, carried);
+  }
+  reader.finish();
+  return ReadResult::kWhole;
+}
+
+}  // namespace
+
+LoadResult readPhoneList(int fd) {
+  try {
+    RecordReader reader;
+    std::size_t size = 0;  // unknown
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+      size = static_cast<std::size_t>(info.st_size);
+    }
+    reader.expect(size);
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+
+    // The first piece of the file tells its encoding: by a byte order mark,
+    // or as UTF-16 without one.
+    static_assert(kIoChunk == kEncodingSample);
+    std::array<char, kIoChunk> sample;
+    ssize_t got = readFully(fd, sample.data(), sample.size());
+    ReadResult read = ReadResult::kNotWhole;
+    if (got < 0) {
+      reader.finish();
+    } else {
+      std::string_view first(sample.data(), static_cast<std::size_t>(got));
+      std::size_t left = size - std::min(size, first.size());
+      EncodingMark mark = encodingMark(first);
+      if (mark.encoding == FileEncoding::kCp949) mark.encoding = unmarkedUtf16(first);
+      if (mark.encoding == FileEncoding::kCp949) {
+        read = readAsCp949(fd, sample, first.size(), reader);
+      } else {
+        reader.expect(size - std::min(size, mark.length));
+        read = readConverted(fd, mark.encoding, first.substr(mark.length), left, reader);
+      }
+    }
+    if (read == ReadResult::kUtf8Unmarked) {
+      // A file that cannot be taken again from its start keeps its CP949
+      // reading, which does not hold it as written.
+      read = ReadResult::kNotWhole;
+      if (start >= 0 && lseek(fd, start, SEEK_SET) == start) {
+        reader.restart();
+        reader.expect(size);
+        read = readConverted(fd, FileEncoding::kUtf8, {}, size, reader);
+      }
+    }
+    if (!linkRecords(reader)) return LoadResult::kNoStorage;
+    return read == ReadResult::kWhole ? LoadResult::kLoaded : LoadResult::kReadFailed;
+  } catch (const std::bad_alloc&) {
+    return LoadResult::kNoStorage;
+  }
+}
+
+}  // namespace phonebook

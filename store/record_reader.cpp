@@ -1,0 +1,69 @@
+#include "store/record_reader.h"
+
+#include <array>
+
+#include "store/file_encoding.h"
+#include "store/text.h"
+
+namespace phonebook {
+namespace {
+
+constexpr auto kWhiteSpace = [] {
+  std::array<bool, 256> table{};
+  for (int byte = 0; byte < 256; ++byte)
+    table[byte] = isWhiteSpace(static_cast<unsigned char>(byte));
+  return table;
+}();
+
+}  // namespace
+
+bool isSeparator(char byte) {
+  return kWhiteSpace[static_cast<unsigned char>(byte)];
+}
+
+void RecordReader::endToken(std::string_view token) {
+  std::size_t field = haveName_ ? kPhoneSize : kNameSize;
+  token = token.substr(0, cp949FitLength(token, field - 1));
+  // A character that was lost (or a zero byte, which no entry can hold) is
+  // kept as "?", and its record marked.
+  char kept[kTokenKeep];
+  bool lostOne = std::memchr(token.data(), kLostCharacter, token.size()) != nullptr;
+  if (lostOne) {
+    std::replace_copy(token.begin(), token.end(), kept, kLostCharacter, '?');
+    token = {kept, token.size()};
+  }
+  if (!haveName_) {
+    recordStart_ = texts_.size();
+    recordLine_ = line_;
+    recordLost_ = 0;
+  }
+  if (lostOne) recordLost_ |= haveName_ ? kPhoneLost : kNameLost;
+  // Room for a whole field after the last text, which link() copies.
+  makeRoom(texts_.size() + 1 + token.size() + kPhoneSize);
+  texts_.append(static_cast<char>(token.size()));
+  texts_.append(token);
+  if (!haveName_) {
+    haveName_ = true;
+    return;
+  }
+  haveName_ = false;
+  ++records_;
+  if (recordLost_ != 0) lost_.push_back({recordStart_, recordLine_, recordLost_});
+}
+
+// The room for the packed texts grows with the records, never with the
+// size of the file: a file of white space, or of one endless token, costs
+// nothing. The room doubles, but never past what the rest of the file could
+// still add (a token packs into no more bytes than it takes in the file with
+// its separator), so a file of records ends up packed into about its own
+// size, as if that had been reserved at once.
+void RecordReader::makeRoom(std::size_t needed) {
+  constexpr std::size_t kFirstRoom = 4096;
+  if (needed <= texts_.room()) return;
+  std::size_t room = std::max(2 * texts_.room(), kFirstRoom);
+  // Plus one for a last token without a separator.
+  if (fileLeft_ > 0) room = std::min(room, needed + fileLeft_ + 1);
+  texts_.reserve(std::max(room, needed));
+}
+
+}  // namespace phonebook
