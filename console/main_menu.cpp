@@ -1,5 +1,7 @@
 #include "console/main_menu.h"
 
+#include <string>
+
 #include "console/console.h"
 #include "console/messages.h"
 #include "console/readers.h"
@@ -40,50 +42,59 @@ void deleteCommand(Console& console) {
 
 struct Choice {
   int number;
-  void (*command)(Console& console);
+  const char* name;                   // as the menu shows it
+  void (*command)(Console& console);  // nullptr for 0, which ends the loop
 };
 
-// Every choice but 0, which ends the loop; any other number is invalid.
+// The menu's choices, in the order it shows them; any other number is
+// invalid.
 constexpr Choice kChoices[] = {
-    {1, addEntry}, {2, listCommand}, {3, searchCommand}, {4, editCommand}, {5, deleteCommand},
+    {1, kAddChoice, addEntry},         {2, kListChoice, listCommand},
+    {3, kSearchChoice, searchCommand}, {4, kEditChoice, editCommand},
+    {5, kDeleteChoice, deleteCommand}, {0, kQuitChoice, nullptr},
 };
 
-constexpr int kQuit = 0;
+// "\t\t전화번호부\n\n\n1. 전화번호 추가\n...0. 프로그램 종료\n\n\n원하시는 ...: "
+std::string menuText() {
+  std::string text = kMenuTitle;
+  for (const Choice& choice : kChoices) {
+    text += std::to_string(choice.number) + ". " + choice.name + "\n";
+  }
+  return text + "\n\n" + kMenuPrompt;
+}
 
 }  // namespace
 
 int runMainMenu(Console& console, const SaveFunction& save) {
   const std::size_t changesBefore = changeCount();
+  const std::string menu = menuText();
   for (;;) {
     console.clearScreen();
-    console.print(kMenu);
-    int menu = 0;
-    NumberRead read = readNumber(console, menu);
+    console.print(menu);
+    int number = 0;
+    NumberRead read = readNumber(console, number);
     if (read == NumberRead::kEndOfInput) break;
 
     // A line that holds no number is an invalid choice, never the last one
     // again.
     const Choice* choice = nullptr;
     if (read == NumberRead::kNumber) {
-      if (menu == kQuit) {
-        SaveReport saved = save();
-        if (saved.saved) {
-          console.print(kSaved);
-          return 0;
-        }
-        // Like an editor whose write failed, keep everything and say why.
-        console.print(kFileOpenFail);
-        console.print(kSaveFailed);
-        console.print(saved.reason);
-        console.print(kSaveFailedHint);
-        console.pause();
-        continue;
-      }
       for (const Choice& candidate : kChoices) {
-        if (candidate.number == menu) choice = &candidate;
+        if (candidate.number == number) choice = &candidate;
       }
     }
-    if (choice == nullptr) {
+    if (choice != nullptr && choice->command == nullptr) {
+      SaveReport saved = save();
+      if (saved.saved) {
+        console.print(kSaved);
+        return 0;
+      }
+      // Like an editor whose write failed, keep everything and say why.
+      console.print(kFileOpenFail);
+      console.print(kSaveFailed);
+      console.print(saved.reason);
+      console.print(kSaveFailedHint);
+    } else if (choice == nullptr) {
       console.print(kInvalidChoice);
     } else {
       choice->command(console);
