@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -115,11 +116,22 @@ int Console::getByte() {
 }
 
 void appendShown(std::string& out, std::string_view text) {
-  if (!hasControlByte(text)) {
+  bool ascii = std::all_of(text.begin(), text.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii && !hasControlByte(text)) {
     out.append(text);
     return;
   }
-  for (char c : text) out.push_back(isControlByte(static_cast<unsigned char>(c)) ? '?' : c);
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = cp949ShownLength(text.substr(at));
+    if (length == 0) {
+      out.push_back('?');
+      ++at;
+    } else {
+      out.append(text, at, length);
+      at += length;
+    }
+  }
 }
 
 void exitOutOfStorage(Console& console) {
