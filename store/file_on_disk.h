@@ -56,7 +56,18 @@ enum class SaveResult {
 // system allows, so that a run killed part way leaves nothing behind, and
 // named only once it is whole and synced. Refuses to replace anything but
 // a regular file. `fill` writes the whole content to the open file and
-// returns false when a write fails. On kFailed the old file is as it was.
+// returns false, with errno set, when a write fails.
+//
+// A power cut at any moment during the call leaves the old file or the new
+// one whole; once it has returned kSaved, the new one. A run killed during
+// it leaves the old file or the new one in place, and at most a whole
+// temporary file beside it. SIGINT, SIGQUIT, SIGTERM and SIGHUP wait while
+// it runs, and those that came meanwhile are dropped when it returns: what
+// the caller does next is what follows a save (on Windows, Ctrl-C and
+// Ctrl-Break are ignored meanwhile).
+//
+// On kFailed the old file is as it was, no new file is left, and errno
+// holds the system error of the step that failed.
 SaveResult replaceFile(const char* path, bool (*fill)(int fd));
 
 // A fresh name, ".phonebook-" and eight random letters and digits, for the

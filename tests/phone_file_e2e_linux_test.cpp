@@ -7,7 +7,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -220,6 +223,24 @@ TEST(PhoneFileRunTest, ASaveKilledPartWayLeavesNothingBehind) {
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
     std::string now = readFile(dir.file("PhoneList.txt"));
     EXPECT_TRUE(now == before || now == after);
+  }
+}
+
+TEST(PhoneFileRunTest, ASignalDuringTheSaveWaitsAndTheSaveEndsAsASaveEnds) {
+  TempDir dir;
+  const std::string before = manyRecords(200000);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(strsignal(signal));
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Run run = script("5\nName7\n0\n");
+    run.signalDuringSave = signal;
+    testing::Outcome outcome = runPhonebook(dir.path(), run);
+    ASSERT_TRUE(outcome.signalled) << "the save ended before it was seen";
+    EXPECT_TRUE(endsWith(outcome.output, kSaved));
+    EXPECT_EQ(outcome.status, 0);
+    std::string after = readFile(dir.file("PhoneList.txt"));
+    EXPECT_EQ(after.size(), before.size() - std::string("Name7 010-7\r\n").size());
+    EXPECT_EQ(after.find("Name7 "), std::string::npos);
   }
 }
 

@@ -54,6 +54,8 @@ struct Run {
   std::vector<unsigned> groups;     // nobody's supplementary groups
   bool closedOutput = false;        // standard output a pipe that nobody reads
   std::optional<double> killAfter;  // seconds until SIGKILL
+  // Sent once the program has the new file of its save open in `directory`.
+  std::optional<int> signalDuringSave;
 };
 
 // A run with only its standard input and locale given.
@@ -68,7 +70,8 @@ struct Outcome {
   int status = -1;  // exit status, or 128 + signal
   std::string output;
   std::string errors;
-  double peakMiB = 0;  // the most memory the program had resident
+  double peakMiB = 0;      // the most memory the program had resident
+  bool signalled = false;  // signalDuringSave was sent
 };
 
 // Runs the built phonebook in `directory` with no controlling terminal (on
