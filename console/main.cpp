@@ -33,10 +33,13 @@ int main() {
   std::unique_ptr<Terminal> terminal = makeSystemTerminal(codeset);
   Console console(*terminal, codeset);
   // A second run would save over this one's changes, or this one over its.
-  if (lockDirectoryOf(kPhoneListFile) == LockResult::kLockedElsewhere) {
+  LockResult lock = lockDirectoryOf(kPhoneListFile);
+  if (lock == LockResult::kLockedElsewhere) {
     console.print(kAlreadyOpen);
     return 1;
   }
+  // Only under the lock: without it another run's save may be under way.
+  if (lock == LockResult::kLocked) removeLeftoverFiles(kPhoneListFile);
   LoadResult loaded = loadPhoneList();
   if (loaded == LoadResult::kNoStorage) exitOutOfStorage(console);
   if (loaded == LoadResult::kMissing || loaded == LoadResult::kNotOpened) {

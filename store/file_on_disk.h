@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace phonebook {
 
@@ -61,10 +62,10 @@ enum class SaveResult {
 // A power cut at any moment during the call leaves the old file or the new
 // one whole; once it has returned kSaved, the new one. A run killed during
 // it leaves the old file or the new one in place, and at most a whole
-// temporary file beside it. SIGINT, SIGQUIT, SIGTERM and SIGHUP wait while
-// it runs, and those that came meanwhile are dropped when it returns: what
-// the caller does next is what follows a save (on Windows, Ctrl-C and
-// Ctrl-Break are ignored meanwhile).
+// temporary file beside it (see removeLeftoverFiles). SIGINT, SIGQUIT,
+// SIGTERM and SIGHUP wait while it runs, and those that came meanwhile are
+// dropped when it returns: what the caller does next is what follows a
+// save (on Windows, Ctrl-C and Ctrl-Break are ignored meanwhile).
 //
 // On kFailed the old file is as it was, no new file is left, and errno
 // holds the system error of the step that failed.
@@ -75,5 +76,17 @@ SaveResult replaceFile(const char* path, bool (*fill)(int fd));
 // whatever the phone list file is called, and unpredictable enough that a
 // name taken meanwhile is rare (a taken name is tried again with the next).
 std::string temporaryFileName();
+
+// True for the names that temporaryFileName makes: ".phonebook-" and
+// exactly eight lower-case letters or digits.
+bool isTemporaryFileName(std::string_view name);
+
+// Removes from the directory that holds `path` (links followed) the
+// temporary files that a run of this program killed during its save left
+// behind: regular files of this user with names that isTemporaryFileName
+// accepts. Never follows a link, and leaves anything else of such a name
+// alone. REQUIRES: this run holds the lock of lockDirectoryOf(path), so
+// that no other run's save is under way there.
+void removeLeftoverFiles(const char* path);
 
 }  // namespace phonebook

@@ -1,6 +1,8 @@
 // The phone list file on a POSIX file system (Linux): checked before it is
 // read, the directory locked with flock, the new file written unnamed
-// (O_TMPFILE), named, synced again and renamed over the old one.
+// (O_TMPFILE), named, synced again and renamed over the old one, and the
+// leftovers of a run that died part way removed at the next start.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -340,6 +342,36 @@ SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
   bool synced = fsync(directory) == 0;
   close(directory);
   return synced ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
+}
+
+void removeLeftoverFiles(const char* path) {
+  const std::string target = followLinks(path);
+  if (target.empty()) return;
+  int directory = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return;
+  // The listing gets a descriptor of its own; `directory` stays for the
+  // look and the removal, so that both are relative to the same directory
+  // whatever happens to its path meanwhile.
+  int listed = dup(directory);
+  DIR* entries = listed < 0 ? nullptr : fdopendir(listed);
+  if (entries == nullptr) {
+    if (listed >= 0) close(listed);
+    close(directory);
+    return;
+  }
+  const uid_t self = geteuid();
+  while (const dirent* entry = readdir(entries)) {
+    if (!isTemporaryFileName(entry->d_name)) continue;
+    // Not following links: a link of that name, or a directory, or another
+    // user's file, is not a leftover of this program's.
+    struct stat info;
+    if (fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && info.st_uid == self) {
+      unlinkat(directory, entry->d_name, 0);
+    }
+  }
+  closedir(entries);
+  close(directory);
 }
 
 }  // namespace phonebook

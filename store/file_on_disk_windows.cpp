@@ -4,6 +4,7 @@
 // ReplaceFileW, which keeps the old file's attributes and access rights, or
 // with MoveFileExW where there is no old file. A second run is kept out by a
 // named mutex that stands for the directory.
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -228,6 +229,50 @@ SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
     return SaveResult::kFailed;
   }
   return SaveResult::kSaved;
+}
+
+void removeLeftoverFiles(const char* path) {
+  const std::wstring target = targetOf(path);
+  if (target.empty()) return;
+  const std::wstring directory = directoryOf(target);
+  // This user's files are owned by the token's user, or by its default
+  // owner (the Administrators group, for an elevated administrator).
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+  alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  alignas(TOKEN_OWNER) BYTE owner[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+  DWORD size = 0;
+  bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+               GetTokenInformation(token, TokenOwner, owner, sizeof owner, &size);
+  CloseHandle(token);
+  if (!known) return;
+  PSID self = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+  PSID selfAsOwner = reinterpret_cast<TOKEN_OWNER*>(owner)->Owner;
+
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\.phonebook-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name;
+    for (const wchar_t* c = found.cFileName; *c != L'\0'; ++c) {
+      name.push_back(*c < 0x80 ? static_cast<char>(*c) : '?');
+    }
+    // Not a directory, and not a link of that name: only a plain file.
+    if (!isTemporaryFileName(name) ||
+        (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      continue;
+    }
+    const std::wstring file = directory + L"\\" + found.cFileName;
+    PSID fileOwner = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &fileOwner,
+                              nullptr, nullptr, nullptr, &security) != ERROR_SUCCESS) {
+      continue;
+    }
+    if (EqualSid(fileOwner, self) || EqualSid(fileOwner, selfAsOwner)) DeleteFileW(file.c_str());
+    LocalFree(security);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }
 
 }  // namespace phonebook

@@ -244,6 +244,28 @@ TEST(PhoneFileRunTest, ASignalDuringTheSaveWaitsAndTheSaveEndsAsASaveEnds) {
   }
 }
 
+TEST(PhoneFileRunTest, TheStartRemovesOnlyTheLeftoversOfThisUsersSaves) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  writeFile(dir.file(".phonebook-abcdefgh"), "Ahn 1\r\n");  // a killed save's
+  fs::create_directory(dir.file(".phonebook-dir00000"));
+  writeFile(dir.file("kept"), "x");
+  fs::create_symlink("kept", dir.file(".phonebook-link0000"));
+  std::vector<std::string> kept = {".phonebook-ABCDEFGH", ".phonebook-abcdefgh0",
+                                   ".phonebook-abcdefg", "phonebook-abcdefgh"};
+  for (const std::string& name : kept) writeFile(dir.file(name), "x");
+  if (geteuid() == 0) {
+    writeFile(dir.file(".phonebook-nobody00"), "x");
+    ASSERT_EQ(chown(dir.file(".phonebook-nobody00").c_str(), 65534, 65534), 0);
+    kept.push_back(".phonebook-nobody00");
+  }
+  EXPECT_EQ(runPhonebook(dir.path(), script("")).status, 1);
+  kept.insert(kept.end(), {".phonebook-dir00000", ".phonebook-link0000", "PhoneList.txt", "kept"});
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(filesIn(dir.path()), kept);
+  EXPECT_EQ(readFile(dir.file("kept")), "x");
+}
+
 TEST(PhoneFileRunTest, OutputThatNobodyReadsDoesNotStopTheSave) {
   TempDir dir;
   testing::Run run = script("1\nKim\n1\n2\n0\n");
