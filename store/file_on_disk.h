@@ -68,7 +68,10 @@ enum class SaveResult {
 // save (on Windows, Ctrl-C and Ctrl-Break are ignored meanwhile).
 //
 // On kFailed the old file is as it was, no new file is left, and errno
-// holds the system error of the step that failed.
+// holds the system error of the step that failed (on Windows, the nearest
+// errno to its Windows error: EACCES for a file denied, or held open by
+// another program, ENOSPC for a full disk, EROFS for a protected medium,
+// EIO for any other).
 SaveResult replaceFile(const char* path, bool (*fill)(int fd));
 
 // A fresh name, ".phonebook-" and eight random letters and digits, for the
