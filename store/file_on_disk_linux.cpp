@@ -39,19 +39,26 @@ bool mayFollow(const std::string& link, const struct stat& info) {
 
 // The file that `path` reaches: symbolic links followed, relative ones from
 // the directory of the link. The end of the chain need not exist yet. ""
-// when a link may not be followed (errno EACCES, as the kernel's own rule
-// says).
+// with errno set when a link could not be looked at or read, or may not be
+// followed (EACCES, as the kernel's own rule says).
 std::string followLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    // Only a name that is not there ends the chain: a link that could not
+    // be looked at or read is not a file to replace in its place.
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? path : "";
+    if (!S_ISLNK(info.st_mode)) return path;
     if (!mayFollow(path, info)) {
       errno = EACCES;
       return "";
     }
     std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
     ssize_t length = readlink(path.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return path;
+    if (length < 0) return "";
+    if (static_cast<std::size_t>(length) >= target.size()) {
+      errno = ENAMETOOLONG;  // it grew since lstat
+      return "";
+    }
     target.resize(static_cast<std::size_t>(length));
     std::size_t slash = path.rfind('/');
     path = target.front() == '/' || slash == std::string::npos ? target
