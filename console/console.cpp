@@ -116,22 +116,30 @@ int Console::getByte() {
 }
 
 void appendShown(std::string& out, std::string_view text) {
-  bool ascii = std::all_of(text.begin(), text.end(),
-                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (ascii && !hasControlByte(text)) {
+  // The usual texts, asked of a whole list at once: ASCII without a
+  // control byte, or KS X 1001 characters only (every byte 0xA1..0xFE, in
+  // pairs, as a name in Hangul is).
+  if ((isAscii(text) && !hasControlByte(text)) ||
+      (text.size() % 2 == 0 && std::all_of(text.begin(), text.end(), [](char c) {
+         return static_cast<unsigned char>(c) >= 0xA1 && static_cast<unsigned char>(c) <= 0xFE;
+       }))) {
     out.append(text);
     return;
   }
-  for (std::size_t at = 0; at < text.size();) {
+  // Runs of characters that may be shown go out whole, between the "?"s.
+  std::size_t run = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
     std::size_t length = cp949ShownLength(text.substr(at));
-    if (length == 0) {
-      out.push_back('?');
-      ++at;
-    } else {
-      out.append(text, at, length);
+    if (length > 0) {
       at += length;
+      continue;
     }
+    out.append(text, run, at - run);
+    out.push_back('?');
+    run = ++at;
   }
+  out.append(text, run, at - run);
 }
 
 void exitOutOfStorage(Console& console) {

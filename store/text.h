@@ -55,6 +55,22 @@ inline bool hasControlByte(std::string_view text) {
   return matches(wordAt(text.size() - 8)) != 0;
 }
 
+// True when every byte of `text` is below 0x80. Eight bytes at a time, as
+// hasControlByte.
+inline bool isAscii(std::string_view text) {
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  std::size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    if (word & kHighs) return false;
+  }
+  for (; at < text.size(); ++at) {
+    if (static_cast<unsigned char>(text[at]) >= 0x80) return false;
+  }
+  return true;
+}
+
 // True when `byte` opens a two-byte CP949 character (0x81..0xFE).
 constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;
