@@ -61,11 +61,12 @@ enum class SaveResult {
 //
 // A power cut at any moment during the call leaves the old file or the new
 // one whole; once it has returned kSaved, the new one. A run killed during
-// it leaves the old file or the new one in place, and at most a whole
-// temporary file beside it (see removeLeftoverFiles). SIGINT, SIGQUIT,
-// SIGTERM and SIGHUP wait while it runs, and those that came meanwhile are
-// dropped when it returns: what the caller does next is what follows a
-// save (on Windows, Ctrl-C and Ctrl-Break are ignored meanwhile).
+// it leaves the old file or the new one in place, and at most a temporary
+// file beside it (see removeLeftoverFiles): a whole one, or a partial one
+// where the file system has no unnamed files. SIGINT, SIGQUIT, SIGTERM and
+// SIGHUP wait while it runs, and those that came meanwhile are dropped
+// when it returns: what the caller does next is what follows a save (on
+// Windows, Ctrl-C and Ctrl-Break are ignored meanwhile).
 //
 // On kFailed the old file is as it was, no new file is left, and errno
 // holds the system error of the step that failed (on Windows, the nearest
