@@ -68,15 +68,16 @@ std::string followLinks(std::string path) {
 }
 
 // Keeps Ctrl-C and its kind waiting while the save runs, and then drops
-// what came meanwhile: the save ends as a save ends (its text, status 0),
-// since the new file may already be in place. Nothing the program does
-// afterwards could make it not have happened.
+// what came meanwhile, so that the save ends as a save ends: by then the
+// new file may be in place, and a run ended by the signal would tell the
+// user that nothing was written.
 class SignalsHeld {
  public:
   SignalsHeld() {
-    sigemptyset(&held_);
-    for (int signal : kHeld) sigaddset(&held_, signal);
-    sigprocmask(SIG_BLOCK, &held_, &previous_);
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kHeld) sigaddset(&held, signal);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
   }
   ~SignalsHeld() {
     int error = errno;
@@ -98,7 +99,6 @@ class SignalsHeld {
 
  private:
   static constexpr int kHeld[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
-  sigset_t held_;
   sigset_t previous_;
 };
 
@@ -234,19 +234,18 @@ int createNamed(const std::string& directory, mode_t mode, std::string& path) {
 // when anything failed (and then nothing is left behind, and errno holds
 // the error of the step that failed).
 //
-// The unnamed file is synced twice: once whole, before it is named, and
-// once more after linkat has named it. The first sync writes its data and
-// an inode that no directory yet names; linkat then raises the inode's link
-// count in memory only. On ext4 without a journal nothing else writes that
-// count before the rename and the directory's sync put the new name on
-// disk, and a power cut in the following seconds leaves a directory entry
-// for an inode that the disk still counts as unlinked: e2fsck then deletes
-// PhoneList.txt, new and old alike. The second sync writes the count
-// before the rename can make the name matter. It costs little, as only the
-// inode is written: the data is on disk already. A named temporary file
-// would avoid it, but would be left behind, partly written, by a run
-// killed during the write; the unnamed one leaves nothing until it is
-// whole.
+// The unnamed file is synced twice: once whole, before it is named, and once
+// more after linkat has named it. The first sync writes its data and an inode
+// that no directory yet names; linkat then raises the inode's link count in
+// memory only. On ext4 without a journal nothing else writes that count before
+// the rename and the directory's sync put the new name on disk, and a power cut
+// in the following seconds leaves a directory entry for an inode that the disk
+// still counts as unlinked: e2fsck then drops PhoneList.txt, so that neither
+// the new book nor the old one is left in its place. The second sync writes the
+// count before the rename can make the name matter. It costs little, as only
+// the inode is written: the data is on disk already. A named temporary file
+// would avoid it, but would be left behind, partly written, by a run killed
+// during the write; the unnamed one leaves nothing until it is whole.
 std::string writeNewFile(const std::string& target, bool (*fill)(int fd)) {
   const std::string directory = directoryOf(target);
   struct stat old;
