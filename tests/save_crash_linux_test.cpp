@@ -358,6 +358,28 @@ void copyImage(const std::string& from, const std::string& to) {
   close(out);
 }
 
+// An image mounted on a directory through a loop device, unmounted when the
+// object goes, also when a check ends the test early.
+class Mounted {
+ public:
+  Mounted(const std::string& image, const std::string& directory, const std::string& options)
+      : directory_(directory),
+        mounted_(shell("mount -o loop" + options + " " + image + " " + directory)) {}
+  ~Mounted() { unmount(); }
+  Mounted(const Mounted&) = delete;
+  Mounted& operator=(const Mounted&) = delete;
+
+  bool mounted() const { return mounted_; }
+  bool unmount() {
+    if (mounted_) mounted_ = !shell("umount " + directory_);
+    return !mounted_;
+  }
+
+ private:
+  std::string directory_;
+  bool mounted_;
+};
+
 struct FileSystem {
   const char* name;
   const char* make;     // the mkfs command, given the image last
@@ -393,10 +415,9 @@ TEST_P(PowerCutTest, APowerCutBeforeAnyCallOfTheSaveOrAfterItLeavesTheOldOrTheNe
   const std::string copy = work.file("cut.img");
   const std::string mounted = work.file("mnt");
   fs::create_directory(mounted);
-  const std::string mount = "mount -o loop" + std::string(system.options) + " ";
   const std::string make =
       "truncate -s " + std::string(system.size) + " " + base + " && " + system.make + " " + base;
-  if (!shell(make) || !shell(mount + base + " " + mounted) || !shell("umount " + mounted)) {
+  if (!shell(make) || !Mounted(base, mounted, system.options).unmount()) {
     GTEST_SKIP() << "cannot make and mount " << system.name << " on a loop device here ("
                  << system.make << ")";
   }
@@ -405,16 +426,23 @@ TEST_P(PowerCutTest, APowerCutBeforeAnyCallOfTheSaveOrAfterItLeavesTheOldOrTheNe
     const std::string after = newBook(scene);
     fs::remove(base);
     ASSERT_TRUE(shell(make));
-    ASSERT_TRUE(shell(mount + base + " " + mounted));
-    setUp(scene, mounted);
-    ASSERT_TRUE(shell("umount " + mounted));
+    {
+      Mounted book(base, mounted, system.options);
+      ASSERT_TRUE(book.mounted());
+      setUp(scene, mounted);
+      ASSERT_TRUE(book.unmount());
+    }
     // The save's calls on this file system, and the last sync among them:
     // the directory's, after which only the new book may be found.
     copyImage(base, image);
-    ASSERT_TRUE(shell(mount + image + " " + mounted));
-    const std::vector<Call> calls =
-        traceRun(mounted, kInput, [](std::size_t, const Call&) { return Action::kGoOn; }).saveCalls;
-    ASSERT_TRUE(shell("umount " + mounted));
+    std::vector<Call> calls;
+    {
+      Mounted run(image, mounted, system.options);
+      ASSERT_TRUE(run.mounted());
+      calls = traceRun(mounted, kInput, [](std::size_t, const Call&) {
+                return Action::kGoOn;
+              }).saveCalls;
+    }
     ASSERT_GE(calls.size(), kFewestCalls);
     std::size_t lastSync = 0;
     for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -425,26 +453,28 @@ TEST_P(PowerCutTest, APowerCutBeforeAnyCallOfTheSaveOrAfterItLeavesTheOldOrTheNe
       SCOPED_TRACE(point < calls.size() ? "power cut before " + describe(point, calls[point])
                                         : "power cut after the program ended");
       copyImage(base, image);
-      ASSERT_TRUE(shell(mount + image + " " + mounted));
-      Traced traced = traceRun(mounted, kInput, [&](std::size_t at, const Call&) {
-        if (at != point) return Action::kGoOn;
-        copyImage(image, copy);
-        return Action::kKill;
-      });
-      if (point == calls.size()) {
-        EXPECT_EQ(traced.status, 0);
-        copyImage(image, copy);
+      {
+        Mounted run(image, mounted, system.options);
+        ASSERT_TRUE(run.mounted());
+        Traced traced = traceRun(mounted, kInput, [&](std::size_t at, const Call&) {
+          if (at != point) return Action::kGoOn;
+          copyImage(image, copy);
+          return Action::kKill;
+        });
+        if (point == calls.size()) {
+          EXPECT_EQ(traced.status, 0);
+          copyImage(image, copy);
+        }
       }
-      ASSERT_TRUE(shell("umount " + mounted));
       if (system.checked) {
         // 0: clean, 1: repaired; 4 and above: errors left.
         int status =
             std::system(("PATH=$PATH:/sbin e2fsck -fy " + copy + " >/dev/null 2>&1").c_str());
         EXPECT_LT(WEXITSTATUS(status), 4);
       }
-      ASSERT_TRUE(shell(mount + copy + " " + mounted)) << "the copy does not mount";
+      Mounted recovered(copy, mounted, system.options);
+      ASSERT_TRUE(recovered.mounted()) << "the copy does not mount";
       checkAfter(scene, mounted, after, point > lastSync ? Expect::kNew : Expect::kOldOrNew);
-      ASSERT_TRUE(shell("umount " + mounted));
     }
   }
 }
