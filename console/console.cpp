@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -122,11 +123,30 @@ int Console::getByte() {
 }
 
 void appendShown(std::string& out, std::string_view text) {
-  if (!hasControlByte(text)) {
+  // The usual texts, asked of a whole list at once: ASCII without a
+  // control byte, or KS X 1001 characters only (every byte 0xA1..0xFE, in
+  // pairs, as a name in Hangul is).
+  if ((isAscii(text) && !hasControlByte(text)) ||
+      (text.size() % 2 == 0 && std::all_of(text.begin(), text.end(), [](char c) {
+         return static_cast<unsigned char>(c) >= 0xA1 && static_cast<unsigned char>(c) <= 0xFE;
+       }))) {
     out.append(text);
     return;
   }
-  for (char c : text) out.push_back(isControlByte(static_cast<unsigned char>(c)) ? '?' : c);
+  // Runs of characters that may be shown go out whole, between the "?"s.
+  std::size_t run = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t length = cp949ShownLength(text.substr(at));
+    if (length > 0) {
+      at += length;
+      continue;
+    }
+    out.append(text, run, at - run);
+    out.push_back('?');
+    run = ++at;
+  }
+  out.append(text, run, at - run);
 }
 
 void exitOutOfStorage(Console& console) {

@@ -94,10 +94,13 @@ int main(int argc, char** argv) {
       break;
   }
   // A second run would save over this one's changes, or this one over its.
-  if (lockDirectoryOf(kPhoneListFile) == LockResult::kLockedElsewhere) {
+  LockResult lock = lockDirectoryOf(kPhoneListFile);
+  if (lock == LockResult::kLockedElsewhere) {
     console.print(kAlreadyOpen);
     return 1;
   }
+  // Only under the lock: without it another run's save may be under way.
+  if (lock == LockResult::kLocked) removeLeftoverFiles(kPhoneListFile);
   LoadedFile loaded;
   loaded.result = loadPhoneList(kPhoneListFile, &loaded.stamp);
   if (loaded.result == LoadResult::kNoStorage) exitOutOfStorage(console);

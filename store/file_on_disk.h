@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace phonebook {
 
@@ -86,8 +87,22 @@ enum class SaveResult {
 // system allows, so that a run killed part way leaves nothing behind, and
 // named only once it is whole and synced. Refuses to replace anything but
 // a regular file. `fill` writes the whole content to the open file and
-// returns false when a write fails. On kFailed the old file is as it was,
-// and errno holds the error of the step that failed.
+// returns false, with errno set, when a write fails.
+//
+// A power cut at any moment during the call leaves the old file or the new
+// one whole; once it has returned kSaved, the new one. A run killed during
+// it leaves the old file or the new one in place, and at most a temporary
+// file beside it (see removeLeftoverFiles): a whole one, or a partial one
+// where the file system has no unnamed files. SIGINT, SIGQUIT, SIGTERM and
+// SIGHUP wait while it runs, and those that came meanwhile are dropped
+// when it returns: what the caller does next is what follows a save (on
+// Windows, Ctrl-C and Ctrl-Break are ignored meanwhile).
+//
+// On kFailed the old file is as it was, no new file is left, and errno
+// holds the system error of the step that failed (on Windows, the nearest
+// errno to its Windows error: EACCES for a file denied, or held open by
+// another program, ENOSPC for a full disk, EROFS for a protected medium,
+// EIO for any other).
 SaveResult replaceFile(const char* path, bool (*fill)(int fd));
 
 // A fresh name, ".phonebook-" and eight random letters and digits, for the
@@ -95,5 +110,17 @@ SaveResult replaceFile(const char* path, bool (*fill)(int fd));
 // whatever the phone list file is called, and unpredictable enough that a
 // name taken meanwhile is rare (a taken name is tried again with the next).
 std::string temporaryFileName();
+
+// True for the names that temporaryFileName makes: ".phonebook-" and
+// exactly eight lower-case letters or digits.
+bool isTemporaryFileName(std::string_view name);
+
+// Removes from the directory that holds `path` (links followed) the
+// temporary files that a run of this program killed during its save left
+// behind: regular files of this user with names that isTemporaryFileName
+// accepts. Never follows a link, and leaves anything else of such a name
+// alone. REQUIRES: this run holds the lock of lockDirectoryOf(path), so
+// that no other run's save is under way there.
+void removeLeftoverFiles(const char* path);
 
 }  // namespace phonebook

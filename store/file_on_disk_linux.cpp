@@ -1,6 +1,8 @@
 // The phone list file on a POSIX file system (Linux): checked before it is
 // read, the directory locked with flock, the new file written unnamed
-// (O_TMPFILE) and renamed over the old one.
+// (O_TMPFILE), named, synced again and renamed over the old one, and the
+// leftovers of a run that died part way removed at the next start.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,15 +39,26 @@ bool mayFollow(const std::string& link, const struct stat& info) {
 
 // The file that `path` reaches: symbolic links followed, relative ones from
 // the directory of the link. The end of the chain need not exist yet. ""
-// when a link may not be followed.
+// with errno set when a link could not be looked at or read, or may not be
+// followed (EACCES, as the kernel's own rule says).
 std::string followLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    if (!mayFollow(path, info)) return "";
+    // Only a name that is not there ends the chain: a link that could not
+    // be looked at or read is not a file to replace in its place.
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? path : "";
+    if (!S_ISLNK(info.st_mode)) return path;
+    if (!mayFollow(path, info)) {
+      errno = EACCES;
+      return "";
+    }
     std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
     ssize_t length = readlink(path.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return path;
+    if (length < 0) return "";
+    if (static_cast<std::size_t>(length) >= target.size()) {
+      errno = ENAMETOOLONG;  // it grew since lstat
+      return "";
+    }
     target.resize(static_cast<std::size_t>(length));
     std::size_t slash = path.rfind('/');
     path = target.front() == '/' || slash == std::string::npos ? target
@@ -54,21 +67,38 @@ std::string followLinks(std::string path) {
   return path;
 }
 
-// Keeps Ctrl-C and its kind from ending the program half way through a
-// save; they take effect afterwards.
+// Keeps Ctrl-C and its kind waiting while the save runs, and then drops
+// what came meanwhile, so that the save ends as a save ends: by then the
+// new file may be in place, and a run ended by the signal would tell the
+// user that nothing was written.
 class SignalsHeld {
  public:
   SignalsHeld() {
     sigset_t held;
     sigemptyset(&held);
-    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+    for (int signal : kHeld) sigaddset(&held, signal);
     sigprocmask(SIG_BLOCK, &held, &previous_);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  ~SignalsHeld() {
+    int error = errno;
+    // Only what this object blocked: a signal that the caller itself held
+    // stays pending for it.
+    sigset_t drop;
+    sigemptyset(&drop);
+    for (int signal : kHeld) {
+      if (!sigismember(&previous_, signal)) sigaddset(&drop, signal);
+    }
+    const timespec now{0, 0};
+    while (sigtimedwait(&drop, nullptr, &now) > 0 || errno == EINTR) {
+    }
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    errno = error;
+  }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
  private:
+  static constexpr int kHeld[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
   sigset_t previous_;
 };
 
@@ -201,14 +231,28 @@ int createNamed(const std::string& directory, mode_t mode, std::string& path) {
 }
 
 // Writes, syncs and names the new file; returns its temporary name, or ""
-// when anything failed (and then nothing is left behind).
+// when anything failed (and then nothing is left behind, and errno holds
+// the error of the step that failed).
+//
+// The unnamed file is synced twice: once whole, before it is named, and once
+// more after linkat has named it. The first sync writes its data and an inode
+// that no directory yet names; linkat then raises the inode's link count in
+// memory only. On ext4 without a journal nothing else writes that count before
+// the rename and the directory's sync put the new name on disk, and a power cut
+// in the following seconds leaves a directory entry for an inode that the disk
+// still counts as unlinked: e2fsck then drops PhoneList.txt, so that neither
+// the new book nor the old one is left in its place. The second sync writes the
+// count before the rename can make the name matter. It costs little, as only
+// the inode is written: the data is on disk already. A named temporary file
+// would avoid it, but would be left behind, partly written, by a run killed
+// during the write; the unnamed one leaves nothing until it is whole.
 std::string writeNewFile(const std::string& target, bool (*fill)(int fd)) {
   const std::string directory = directoryOf(target);
   struct stat old;
   bool replacing = stat(target.c_str(), &old) == 0;
   if (!replacing && errno != ENOENT) return "";
   if (replacing && !S_ISREG(old.st_mode)) {
-    errno = EISDIR;
+    errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
     return "";
   }
   // The rename needs only the directory, but a file that its user made
@@ -225,11 +269,14 @@ std::string writeNewFile(const std::string& target, bool (*fill)(int fd)) {
   }
   if (fd < 0) return "";
   bool whole = (!replacing || keepAccess(old, target, fd)) && fill(fd) && fsync(fd) == 0;
-  if (whole && unnamed) whole = nameFile(fd, directory, path);
+  if (whole && unnamed) whole = nameFile(fd, directory, path) && fsync(fd) == 0;
+  int error = errno;
   // close can report a write that failed late (on network file systems).
-  whole = close(fd) == 0 && whole;
+  if (close(fd) != 0 && whole) {
+    whole = false;
+    error = errno;
+  }
   if (!whole) {
-    int error = errno;
     if (!path.empty()) unlink(path.c_str());
     errno = error;
     return "";
@@ -318,14 +365,11 @@ LockResult lockDirectoryOf(const char* path) {
 }
 
 SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
-  const std::string target = followLinks(path);
-  if (target.empty()) {
-    errno = EACCES;
-    return SaveResult::kFailed;
-  }
+  SignalsHeld held;
   // A file size limit must fail the save's write, not kill the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  SignalsHeld held;
+  const std::string target = followLinks(path);
+  if (target.empty()) return SaveResult::kFailed;
   const std::string temporary = writeNewFile(target, fill);
   if (temporary.empty()) return SaveResult::kFailed;
   if (rename(temporary.c_str(), target.c_str()) != 0) {
@@ -341,6 +385,36 @@ SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
   bool synced = fsync(directory) == 0;
   close(directory);
   return synced ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
+}
+
+void removeLeftoverFiles(const char* path) {
+  const std::string target = followLinks(path);
+  if (target.empty()) return;
+  int directory = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return;
+  // The listing gets a descriptor of its own; `directory` stays for the
+  // look and the removal, so that both are relative to the same directory
+  // whatever happens to its path meanwhile.
+  int listed = dup(directory);
+  DIR* entries = listed < 0 ? nullptr : fdopendir(listed);
+  if (entries == nullptr) {
+    if (listed >= 0) close(listed);
+    close(directory);
+    return;
+  }
+  const uid_t self = geteuid();
+  while (const dirent* entry = readdir(entries)) {
+    if (!isTemporaryFileName(entry->d_name)) continue;
+    // Not following links: a link of that name, or a directory, or another
+    // user's file, is not a leftover of this program's.
+    struct stat info;
+    if (fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && info.st_uid == self) {
+      unlinkat(directory, entry->d_name, 0);
+    }
+  }
+  closedir(entries);
+  close(directory);
 }
 
 }  // namespace phonebook

@@ -55,9 +55,50 @@ inline bool hasControlByte(std::string_view text) {
   return matches(wordAt(text.size() - 8)) != 0;
 }
 
+// True when every byte of `text` is below 0x80. Eight bytes at a time, as
+// hasControlByte.
+inline bool isAscii(std::string_view text) {
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  std::size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    if (word & kHighs) return false;
+  }
+  for (; at < text.size(); ++at) {
+    if (static_cast<unsigned char>(text[at]) >= 0x80) return false;
+  }
+  return true;
+}
+
 // True when `byte` opens a two-byte CP949 character (0x81..0xFE).
 constexpr bool isLeadByte(unsigned char byte) {
   return byte >= 0x81 && byte <= 0xFE;
+}
+
+// True when `trail` ends a two-byte CP949 character that `lead` opens: KS X
+// 1001 takes trail bytes 0xA1..0xFE after any lead of 0xA1 or above, and
+// the Hangul that CP949 adds take 0x41..0x5A, 0x61..0x7A and 0x81..0xA0
+// (0x81..0xFE after leads below 0xA1; only 0x41..0x52 after 0xC6, the last
+// of them).
+constexpr bool isCp949Pair(unsigned char lead, unsigned char trail) {
+  if (!isLeadByte(lead)) return false;
+  if (lead >= 0xA1 && trail >= 0xA1 && trail <= 0xFE) return true;
+  if (lead > 0xC6) return false;
+  if (lead == 0xC6) return trail >= 0x41 && trail <= 0x52;
+  bool letter = (trail >= 0x41 && trail <= 0x5A) || (trail >= 0x61 && trail <= 0x7A);
+  return letter || (trail >= 0x81 && trail <= (lead < 0xA1 ? 0xFE : 0xA0));
+}
+
+// The bytes that the character at the start of `text` takes where it is
+// one that a terminal can show: 1 for a byte of 0x20..0x7E, 2 for a whole
+// two-byte CP949 character. 0 for a byte that begins none: a control byte,
+// 0x80, 0xFF, or a lead byte without a trail byte that fits it. REQUIRES:
+// text is not empty.
+constexpr std::size_t cp949ShownLength(std::string_view text) {
+  unsigned char first = static_cast<unsigned char>(text[0]);
+  if (first < 0x80) return isControlByte(first) ? 0 : 1;
+  return text.size() >= 2 && isCp949Pair(first, static_cast<unsigned char>(text[1])) ? 2 : 0;
 }
 
 // Length of `text` without a lead byte that ends it with no trail byte

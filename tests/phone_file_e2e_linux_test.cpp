@@ -7,7 +7,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -270,6 +273,46 @@ TEST(PhoneFileRunTest, ASaveKilledPartWayLeavesNothingBehind) {
     std::string now = readFile(dir.file("PhoneList.txt"));
     EXPECT_TRUE(now == before || now == after);
   }
+}
+
+TEST(PhoneFileRunTest, ASignalDuringTheSaveWaitsAndTheSaveEndsAsASaveEnds) {
+  TempDir dir;
+  const std::string before = manyRecords(200000);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(strsignal(signal));
+    writeFile(dir.file("PhoneList.txt"), before);
+    testing::Run run = script("5\nName7\n0\n");
+    run.signalDuringSave = signal;
+    testing::Outcome outcome = runPhonebook(dir.path(), run);
+    ASSERT_TRUE(outcome.signalled) << "the save ended before it was seen";
+    EXPECT_TRUE(endsWith(outcome.output, kSaved));
+    EXPECT_EQ(outcome.status, 0);
+    std::string after = readFile(dir.file("PhoneList.txt"));
+    EXPECT_EQ(after.size(), before.size() - std::string("Name7 010-7\r\n").size());
+    EXPECT_EQ(after.find("Name7 "), std::string::npos);
+  }
+}
+
+TEST(PhoneFileRunTest, TheStartRemovesOnlyTheLeftoversOfThisUsersSaves) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  writeFile(dir.file(".phonebook-abcdefgh"), "Ahn 1\r\n");  // a killed save's
+  fs::create_directory(dir.file(".phonebook-dir00000"));
+  writeFile(dir.file("kept"), "x");
+  fs::create_symlink("kept", dir.file(".phonebook-link0000"));
+  std::vector<std::string> kept = {".phonebook-ABCDEFGH", ".phonebook-abcdefgh0",
+                                   ".phonebook-abcdefg", "phonebook-abcdefgh"};
+  for (const std::string& name : kept) writeFile(dir.file(name), "x");
+  if (geteuid() == 0) {
+    writeFile(dir.file(".phonebook-nobody00"), "x");
+    ASSERT_EQ(chown(dir.file(".phonebook-nobody00").c_str(), 65534, 65534), 0);
+    kept.push_back(".phonebook-nobody00");
+  }
+  EXPECT_EQ(runPhonebook(dir.path(), script("")).status, 1);
+  kept.insert(kept.end(), {".phonebook-dir00000", ".phonebook-link0000", "PhoneList.txt", "kept"});
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(filesIn(dir.path()), kept);
+  EXPECT_EQ(readFile(dir.file("kept")), "x");
 }
 
 TEST(PhoneFileRunTest, OutputThatNobodyReadsDoesNotStopTheSave) {

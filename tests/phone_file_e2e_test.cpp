@@ -113,10 +113,14 @@ TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
 }
 
 TEST(PhoneFileRunTest, WhatAFileHoldsNeverDrivesTheTerminal) {
-  // A window title and a clipboard write (OSC 52), and a cursor moved back
-  // over a number: shown as "?", kept in the file byte for byte.
+  // A window title and a clipboard write (OSC 52), a cursor moved back
+  // over a number, and bytes that begin no CP949 character (0x9B is CSI to
+  // a terminal that takes 8-bit controls; 0xB0 is a lead byte left without
+  // its trail byte): shown as "?", kept in the file byte for byte.
   const std::string before =
-      "Evil\x1b]0;owned\x07\x1b]52;c;aGk=\x07 1\r\nKim 010\x1b[10D999\x7f\r\n";
+      "Csi\x9B"
+      "31m \x80\xFF"
+      "5\xB0\r\nEvil\x1b]0;owned\x07\x1b]52;c;aGk=\x07 1\r\nKim 010\x1b[10D999\x7f\r\n";
   for (const std::string& locale : terminalLocales()) {
     SCOPED_TRACE(locale);
     TempDir dir;
@@ -124,6 +128,7 @@ TEST(PhoneFileRunTest, WhatAFileHoldsNeverDrivesTheTerminal) {
     testing::Outcome outcome = runPhonebook(dir.path(), script("2\n3\nKim\n0\n", locale));
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.output.find_first_of("\x1b\x07\x7f"), std::string::npos);
+    EXPECT_NE(outcome.output.find("Csi?31m\t\t??5?\n"), std::string::npos);
     EXPECT_NE(outcome.output.find("Evil?]0;owned??]52;c;aGk=?\t\t1\n"), std::string::npos);
     EXPECT_NE(outcome.output.find(" : Kim 010?[10D999?\n"), std::string::npos);  // the search
     EXPECT_EQ(readFile(dir.file("PhoneList.txt")), before);

@@ -64,6 +64,8 @@ struct Run {
     std::string input;
   };
   std::optional<Later> later;
+  // Sent once the program has the new file of its save open in `directory`.
+  std::optional<int> signalDuringSave;
 };
 
 // A run with only its standard input and locale given.
@@ -78,7 +80,8 @@ struct Outcome {
   int status = -1;  // exit status, or 128 + signal
   std::string output;
   std::string errors;
-  double peakMiB = 0;  // the most memory the program had resident
+  double peakMiB = 0;      // the most memory the program had resident
+  bool signalled = false;  // signalDuringSave was sent
 };
 
 // Runs the built phonebook in `directory` with no controlling terminal (on

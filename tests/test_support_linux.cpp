@@ -65,6 +65,34 @@ std::vector<std::string> terminalLocales() {
   return {"C", "C.UTF-8"};
 }
 
+namespace {
+
+// Watches the descriptors of `child` until one is open on a file in
+// `directory` other than the phone book (its save's new file, unnamed or
+// not), then sends `signal`. False when the child ended first.
+bool signalDuringSave(pid_t child, const std::string& directory, int signal) {
+  namespace fs = std::filesystem;
+  const std::string inside = fs::canonical(directory).string() + "/";
+  const fs::path descriptors = "/proc/" + std::to_string(child) + "/fd";
+  for (;;) {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator(descriptors, error)) {
+      std::string target = fs::read_symlink(fd.path(), error).string();
+      if (!error && target.starts_with(inside) && target != inside + "PhoneList.txt") {
+        kill(child, signal);
+        return true;
+      }
+    }
+    siginfo_t info;
+    info.si_pid = 0;
+    if (waitid(P_PID, child, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
 Outcome runPhonebook(const std::string& directory, const Run& run) {
   TempDir streams;
   writeFile(streams.file("in"), run.input);
@@ -141,6 +169,9 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
     give(run.later->input);
     close(feed[1]);
   }
+  Outcome outcome;
+  if (run.signalDuringSave)
+    outcome.signalled = signalDuringSave(child, directory, *run.signalDuringSave);
   if (run.killAfter) {
     std::this_thread::sleep_for(std::chrono::duration<double>(*run.killAfter));
     kill(child, SIGKILL);
@@ -148,7 +179,6 @@ Outcome runPhonebook(const std::string& directory, const Run& run) {
   int status = 0;
   rusage usage{};
   wait4(child, &status, 0, &usage);
-  Outcome outcome;
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   outcome.peakMiB = usage.ru_maxrss / 1024.0;
   outcome.output = readFile(streams.file("out"));

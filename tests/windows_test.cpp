@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cerrno>
 #include <string>
 
 #include "store/code_page_windows.h"
@@ -15,8 +16,11 @@ namespace phonebook {
 namespace {
 
 using testing::cp949;
+using testing::expectFailedSave;
 using testing::filesIn;
 using testing::readFile;
+using testing::runPhonebook;
+using testing::script;
 using testing::TempDir;
 using testing::writeFile;
 
@@ -92,6 +96,51 @@ TEST(WindowsSaveTest, AFailedSaveLeavesTheOldFileAndNothingElse) {
   EXPECT_EQ(replaceFile(dir.file("PhoneList.txt").c_str(), fill), SaveResult::kSaved);
   EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Kim 1\r\n");
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+// Whether the DACL is carried over cannot be seen under Wine, which shows
+// one made from the Unix permission bits whatever was set.
+TEST(WindowsSaveTest, TheRenameKeepsTheOldFilesAttributes) {
+  TempDir dir;
+  const std::string file = dir.file("PhoneList.txt");
+  writeFile(file, "Ahn 1\r\n");
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+  ASSERT_TRUE(SetFileAttributesA(file.c_str(), kept));
+  EXPECT_EQ(replaceFile(file.c_str(), fill), SaveResult::kSaved);
+  EXPECT_EQ(readFile(file), "Kim 1\r\n");
+  EXPECT_EQ(GetFileAttributesA(file.c_str()) & kept, kept);
+  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+}
+
+TEST(WindowsSaveTest, AFileHeldOpenByAnotherProgramIsNotReplacedAndNothingIsLeft) {
+  for (DWORD sharing : {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}}) {
+    SCOPED_TRACE(sharing);
+    TempDir dir;
+    const std::string file = dir.file("PhoneList.txt");
+    writeFile(file, "Ahn 1\r\n");
+    HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    expectFailedSave(runPhonebook(dir.path(), script("1\nKim\n1\n0\n")), file, "Ahn 1\r\n");
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+    errno = 0;
+    EXPECT_EQ(replaceFile(file.c_str(), fill), SaveResult::kFailed);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
+    CloseHandle(held);
+  }
+}
+
+TEST(WindowsSaveTest, TheStartRemovesALeftoverFileButNotADirectoryOfThatName) {
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+  writeFile(dir.file(".phonebook-abcdefgh"), "Ahn 1\r\n");
+  writeFile(dir.file(".phonebook-abcdefg"), "x");
+  ASSERT_TRUE(CreateDirectoryA(dir.file(".phonebook-dir00000").c_str(), nullptr));
+  EXPECT_EQ(runPhonebook(dir.path(), script("")).status, 1);
+  EXPECT_EQ(
+      filesIn(dir.path()),
+      (std::vector<std::string>{".phonebook-abcdefg", ".phonebook-dir00000", "PhoneList.txt"}));
 }
 
 TEST(WindowsSaveTest, TheDirectoryIsLockedForOneRunWhateverItsPathIsCalled) {
