@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "console/messages.h"
-#include "store/text.h"
+#include "text/byte_rules.h"
 
 namespace phonebook {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "console/encoding.h"
-#include "console/terminal.h"
+#include "platform/terminal.h"
+#include "platform/text_codec.h"
 
 namespace phonebook {
 

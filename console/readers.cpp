@@ -1,66 +1,17 @@
 #include "console/readers.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "console/line_input.h"
-#include "store/text.h"
+#include "text/byte_rules.h"
+#include "text/escape_sequences.h"
 
 namespace phonebook {
 namespace {
 
 bool isDigit(int byte) {
   return byte >= '0' && byte <= '9';
-}
-
-constexpr unsigned char kEscape = 0x1B;
-
-// What a line must never carry into an entry: an escape sequence (a key
-// typed where nothing edits the line, or something pasted in), dropped
-// whole, and every other control byte but the tab. A sequence is ESC [ with
-// parameters up to a final byte (0x40 to 0x7E); ESC O and one byte; a
-// string ESC ] (or P, X, ^, _) up to BEL or ESC \; or ESC and one more
-// printable byte (Alt with a key).
-class ControlFilter {
- public:
-  // True when `byte` is text to keep.
-  bool keeps(unsigned char byte);
-
- private:
-  enum class State { kText, kEscape, kBracket, kOneMore, kString };
-  State state_ = State::kText;
-};
-
-bool ControlFilter::keeps(unsigned char byte) {
-  switch (state_) {
-    case State::kText:
-      break;
-    case State::kEscape:
-      if (byte == kEscape) return false;  // the first ESC was alone
-      if (byte == '[' || byte == 'O') {
-        state_ = byte == '[' ? State::kBracket : State::kOneMore;
-        return false;
-      }
-      state_ = byte != 0 && std::strchr("]PX^_", byte) != nullptr ? State::kString : State::kText;
-      if (byte >= 0x20 && byte <= 0x7E) return false;  // a string, or Alt with a key
-      break;                                           // a lone ESC: this byte is text again
-    case State::kBracket:
-      if (byte >= 0x40 && byte <= 0x7E) state_ = State::kText;
-      return false;
-    case State::kOneMore:
-      state_ = State::kText;
-      return false;
-    case State::kString:
-      if (byte == 0x07) state_ = State::kText;
-      if (byte == kEscape) state_ = State::kEscape;  // ESC \ ends it
-      return false;
-  }
-  if (byte == kEscape) {
-    state_ = State::kEscape;
-    return false;
-  }
-  return byte == '\t' || !isControlByte(byte);
 }
 
 }  // namespace
@@ -77,13 +28,16 @@ bool readLine(Console& console, char* buffer, std::size_t capacity) {
     console.markInputEnded();
     return false;
   }
-  ControlFilter filter;
+  // What a line must never carry into an entry: an escape sequence, dropped
+  // whole, and every other control byte but the tab.
+  EscapeSequences sequences;
   for (; byte != Console::kEndOfInput; byte = console.getByte()) {
     if (byte == '\n') {
       raw.push_back('\n');
       break;
     }
-    if (raw.size() < rawLimit && filter.keeps(static_cast<unsigned char>(byte))) {
+    const auto kept = static_cast<unsigned char>(byte);
+    if (!sequences.takes(kept) && (kept == '\t' || !isControlByte(kept)) && raw.size() < rawLimit) {
       raw.push_back(static_cast<char>(byte));
     }
   }

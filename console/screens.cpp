@@ -5,7 +5,7 @@
 #include "console/console.h"
 #include "console/messages.h"
 #include "console/readers.h"
-#include "store/text.h"
+#include "store/record_reader.h"
 
 namespace phonebook {
 namespace {

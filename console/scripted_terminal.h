@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "console/terminal.h"
+#include "platform/terminal.h"
 
 namespace phonebook {
 

@@ -15,7 +15,7 @@
 #include "console/scripted_terminal.h"
 #include "store/file_reading.h"
 #include "store/phone_file.h"
-#include "store/text.h"
+#include "text/byte_rules.h"
 
 namespace {
 

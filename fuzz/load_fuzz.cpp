@@ -23,10 +23,10 @@
 #include <string_view>
 #include <vector>
 
-#include "store/file_encoding.h"
 #include "store/file_reading.h"
 #include "store/phone_file.h"
-#include "store/text.h"
+#include "text/byte_rules.h"
+#include "text/encodings.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/encoding.h"
 #include "console/readers.h"
 #include "console/scripted_terminal.h"
-#include "store/text.h"
+#include "platform/text_codec.h"
+#include "text/byte_rules.h"
 
 namespace {
 

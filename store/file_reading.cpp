@@ -11,10 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "store/file_encoding.h"
+#include "platform/text_codec.h"
+#include "store/encoding_detection.h"
 #include "store/loader.h"
 #include "store/record_reader.h"
-#include "store/text.h"
+#include "text/byte_rules.h"
 
 namespace phonebook {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "store/bulk_memory.h"
+#include "platform/memory.h"
 
 namespace phonebook {
 namespace {

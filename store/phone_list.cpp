@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "store/bulk_memory.h"
-#include "store/text.h"
+#include "platform/memory.h"
+#include "text/byte_rules.h"
 
 namespace phonebook {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "store/file_encoding.h"
-#include "store/text.h"
+#include "text/byte_rules.h"
+#include "text/encodings.h"
 
 namespace phonebook {
 namespace {
@@ -19,6 +19,10 @@ constexpr auto kWhiteSpace = [] {
 
 bool isSeparator(char byte) {
   return kWhiteSpace[static_cast<unsigned char>(byte)];
+}
+
+bool isStorableText(std::string_view text) {
+  return !text.empty() && std::none_of(text.begin(), text.end(), isSeparator);
 }
 
 void RecordReader::endToken(std::string_view token) {

@@ -12,10 +12,15 @@
 #include <string_view>
 #include <vector>
 
-#include "store/bulk_memory.h"
+#include "platform/memory.h"
 #include "store/phone_list.h"
 
 namespace phonebook {
+
+// True when the phone list file can carry `text` as one token: it is not
+// empty and holds no white space. Anything else would shift every later
+// record of the file by a token.
+bool isStorableText(std::string_view text);
 
 // isWhiteSpace as a table: the token scan asks it of every byte of the file.
 bool isSeparator(char byte);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "store/text.h"
 #include "tests/test_support.h"
+#include "text/byte_rules.h"
 
 namespace phonebook {
 namespace {
@@ -118,54 +118,6 @@ TEST_F(PhoneListTest, AMillionEntriesAreTornDownWithoutRecursion) {
   }
   clearList();
   EXPECT_EQ(head, nullptr);
-}
-
-TEST(TextTest, FitLengthNeverSplitsATwoByteCharacter) {
-  const std::string ga = testing::cp949("가");
-  EXPECT_EQ(cp949FitLength("abc", 3), 3u);
-  EXPECT_EQ(cp949FitLength("abcd", 3), 3u);
-  EXPECT_EQ(cp949FitLength("a" + ga, 2), 1u);  // the lead byte goes with its trail
-  EXPECT_EQ(cp949FitLength(ga + ga, 3), 2u);
-  EXPECT_EQ(cp949FitLength("a" + ga + "b", 3), 3u);
-  EXPECT_EQ(cp949FitLength("a\xB0", 5), 2u);  // fits: kept as it is
-  EXPECT_FALSE(isStorableText(""));
-  for (const char* text : {"a b", "a\tb", "a\vb", "a\fb", "a\rb", "a\nb", " "}) {
-    EXPECT_FALSE(isStorableText(text)) << text;
-  }
-  EXPECT_TRUE(isStorableText(testing::cp949("홍길동")));
-}
-
-TEST(TextTest, OnlyBytesThatBeginACp949CharacterAreShown) {
-  // Printable ASCII, KS X 1001 (user-defined rows too), and the Hangul that
-  // CP949 adds, at the edges of their trail byte ranges.
-  for (std::string_view text : {"A", "~", "\xB0\xA1", "\xFE\xFE", "\xC9\xA1", "\x81\x41",
-                                "\x81\xFE", "\xA1\x5A", "\xA1\xA0", "\xC6\x52", "\xC7\xA1"}) {
-    EXPECT_EQ(cp949ShownLength(text), text.size()) << ::testing::PrintToString(text);
-  }
-  // Controls, bytes that begin no character (0x9B is CSI to some
-  // terminals), and lead bytes without a trail byte that fits them.
-  for (std::string_view text :
-       {"\x7F", "\x1B[", "\x80", "\xFF", "\x9B\x31", "\xB0", "\xB0 ", "\xA1\x5B", "\xC5\x80\x80",
-        "\xC6\x53", "\xC6\x81", "\xC7\x41", "\xC7\xA0"}) {
-    EXPECT_EQ(cp949ShownLength(text), 0u) << ::testing::PrintToString(text);
-  }
-}
-
-TEST(TextTest, FindsAControlByteAnywhereAmongAnyOtherBytes) {
-  // Every byte value at every place of texts up to three words long, among
-  // bytes that sit next to the limits (0x20, 0x7E, 0x80, 0xFF).
-  for (std::size_t length = 1; length <= 24; ++length) {
-    for (std::size_t at = 0; at < length; ++at) {
-      for (int byte = 0; byte < 256; ++byte) {
-        std::string text(length, '\x80');
-        for (std::size_t i = 0; i < length; ++i) text[i] = "\x20\x7E\x80\xFF"[i % 4];
-        text[at] = static_cast<char>(byte);
-        bool control = byte < 0x20 || byte == 0x7F;
-        ASSERT_EQ(hasControlByte(text), control) << length << " " << at << " " << byte;
-      }
-    }
-  }
-  EXPECT_FALSE(hasControlByte(""));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "store/code_page_windows.h"
+#include "platform/code_page_windows.h"
 #include "tests/test_support.h"
 
 namespace phonebook::testing {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "store/code_page_windows.h"
+#include "platform/code_page_windows.h"
 #include "store/file_on_disk.h"
 #include "tests/phone_file_run.h"
 #include "tests/test_support.h"

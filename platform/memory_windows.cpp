@@ -2,7 +2,7 @@
 // there is no way to ask for a range at once; allocations are plain.
 #include <cstdlib>
 
-#include "store/bulk_memory.h"
+#include "platform/memory.h"
 
 namespace phonebook {
 

@@ -1,11 +1,28 @@
-// Converting a phone list file to CP949 on Windows: through UTF-16 with the
-// system's code page functions (code_page_windows.h).
+// Conversion on Windows, through UTF-16 with the system's code page
+// functions (code_page_windows.h). The console itself is shown CP949
+// through UTF-16 (terminal_windows.cpp) and its codeset is always CP949, so
+// the terminal codec passes bytes through; a phone list file in another
+// encoding is converted here.
 #include <string>
 
-#include "store/code_page_windows.h"
-#include "store/file_encoding.h"
+#include "platform/code_page_windows.h"
+#include "platform/text_codec.h"
 
 namespace phonebook {
+
+struct TerminalCodec::Converters {};
+
+TerminalCodec::TerminalCodec(const std::string&) {}
+
+TerminalCodec::~TerminalCodec() = default;
+
+void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
+  out.append(cp949);
+}
+
+void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
+  out.append(text);
+}
 
 namespace {
 

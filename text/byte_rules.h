@@ -1,14 +1,12 @@
-// Byte-text rules shared by the phone book and its dialogue: what counts as
-// white space, how a CP949 text is cut to a size, which texts the phone list
-// file can carry, and how a file in UTF-8 or UTF-16 is told from CP949.
+// The byte rules that every part of the program needs: what counts as
+// white space, which bytes a terminal acts on, how CP949 characters are
+// formed and cut, and how long a UTF-8 character is. No system call here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-
-#include "store/file_encoding.h"
 
 namespace phonebook {
 
@@ -116,35 +114,31 @@ std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes);
 // REQUIRES: fieldSize >= 1.
 void copyFitting(char* field, std::size_t fieldSize, std::string_view text);
 
-// True when the phone list file can carry `text` as one token: it is not
-// empty and holds no white space. Anything else would shift every later
-// record of the file by a token.
-bool isStorableText(std::string_view text);
-
-// The encoding that the first bytes of a file declare with a byte order
-// mark, and the mark's length: EF BB BF is UTF-8, FF FE UTF-16 little endian
-// and FE FF big endian, FF FE 00 00 UTF-32 little endian and 00 00 FE FF big
-// endian. No valid CP949 text begins with FF, with FE FF or with a zero
-// byte. kCp949 and 0 when `start` begins with no mark.
-struct EncodingMark {
-  FileEncoding encoding;
-  std::size_t length;
+// What a byte that starts a UTF-8 character says about it: how many bytes
+// the character takes (0 for a byte that cannot start one) and the range of
+// its second byte.
+struct Utf8Lead {
+  int length;
+  unsigned char low;
+  unsigned char high;
 };
-EncodingMark encodingMark(std::string_view start);
 
-// How much of the start of a file unmarkedUtf16 is given to look at: as
-// much as the file holds, up to this size.
-inline constexpr std::size_t kEncodingSample = 64 * 1024;
+constexpr Utf8Lead utf8Lead(unsigned char byte) {
+  if (byte < 0x80) return {1, 0, 0};
+  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
+  if (byte == 0xE0) return {3, 0xA0, 0xBF};  // no overlong forms
+  if (byte == 0xED) return {3, 0x80, 0x9F};  // no surrogates
+  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
+  if (byte == 0xF0) return {4, 0x90, 0xBF};  // no overlong forms
+  if (byte == 0xF4) return {4, 0x80, 0x8F};  // nothing past U+10FFFF
+  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
+  return {0, 0, 0};
+}
 
-// kUtf16Le or kUtf16Be when `start`, the first bytes of a file without a
-// mark, is UTF-16 of that byte order; kCp949 otherwise. A CP949 or UTF-8
-// text holds no zero byte, while in UTF-16 every character of ASCII (the
-// spaces, line breaks and digits of a phone book) is a unit with a zero high
-// byte. So `start` counts as UTF-16 when a white space character is such a
-// unit, and at least one unit in eight is an ASCII character, each of a
-// byte order that the other order's units do not outnumber. A stray zero
-// byte in a CP949 file (`B\0C 2`) is no such text.
-FileEncoding unmarkedUtf16(std::string_view start);
+// True for a byte that continues a UTF-8 character (0x80..0xBF).
+constexpr bool isContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
 
 // The bytes that the UTF-8 character at the start of `text` takes: its
 // length when it is whole and valid; otherwise the length of the longest
@@ -152,37 +146,5 @@ FileEncoding unmarkedUtf16(std::string_view start);
 // which counts as one invalid character.
 // REQUIRES: text is not empty.
 std::size_t utf8CharLength(std::string_view text);
-
-// Length of the longest prefix of `text`, in `encoding`, that does not end
-// inside a character: where a file read in pieces may be cut for
-// conversion, the rest going on with the next piece. Invalid bytes count as
-// whole characters; UTF-32 is taken in whole units. REQUIRES: encoding is
-// not kCp949.
-std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
-
-// Follows a text given piece by piece and tells, at its end, whether it is
-// UTF-8: valid UTF-8 as a whole and holding a character of three bytes or
-// more (Hangul is three). No CP949 Hangul of the common range can pass:
-// its lead bytes 0xB0..0xC8 either cannot start a UTF-8 character or start
-// one of two bytes. A CP949 text passes only where a Hanja of lead byte
-// 0xE0..0xEF is directly followed by certain Hangul or symbols, and no
-// other character of the whole text breaks the rules. Looking stops at the first invalid byte, and
-// a run of ASCII is passed eight bytes at a time, so that a CP949 file pays almost nothing for the
-// question.
-class Utf8Detector {
- public:
-  void feed(std::string_view piece);
-  bool isUtf8() const { return valid_ && needed_ == 0 && wide_; }
-
- private:
-  bool valid_ = true;
-  bool wide_ = false;  // a character of three bytes or more was seen
-  int needed_ = 0;     // continuation bytes still owed by the current character
-  // The range the next continuation byte must fall in: narrower than
-  // 0x80..0xBF after some leads, to refuse overlong forms, surrogates and
-  // code points past U+10FFFF.
-  unsigned char low_ = 0x80;
-  unsigned char high_ = 0xBF;
-};
 
 }  // namespace phonebook

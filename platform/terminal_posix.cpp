@@ -15,10 +15,11 @@
 #include <cstring>
 #include <iterator>
 
-#include "console/encoding.h"
-#include "console/line_editor.h"
-#include "console/terminal.h"
-#include "store/text.h"
+#include "platform/line_editor.h"
+#include "platform/terminal.h"
+#include "text/byte_rules.h"
+#include "text/codesets.h"
+#include "text/escape_sequences.h"
 
 namespace phonebook {
 namespace {
@@ -30,7 +31,6 @@ termios savedSettings;
 termios pausedSettings;
 
 constexpr int kExitSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
-constexpr unsigned char kEscape = 0x1B;
 
 void restoreAndDie(int signal) {
   // Only async-signal-safe calls here: put the terminal back, then die of
@@ -182,15 +182,11 @@ class SystemTerminal : public Terminal {
   void takeOneKey() {
     unsigned char key = 0;
     if (!readKeyByte(&key)) return;
-    if (key == kEscape) {
+    EscapeSequences sequences;
+    if (sequences.takes(key)) {
       // The rest of a sequence comes in the same burst; a lone Escape key
       // has nothing after it, and Alt with a key is ESC and that key.
-      if (!readBurstByte(&key) || key != '[') {
-        if (key == 'O') readBurstByte(&key);
-        return;
-      }
-      while (readBurstByte(&key) && !(key >= 0x40 && key <= 0x7E)) {
-      }
+      while (sequences.inKey() && readBurstByte(&key)) sequences.takes(key);
       return;
     }
     std::size_t more = 0;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "store/bulk_memory.h"
+#include "platform/memory.h"
 
 namespace phonebook {
 

@@ -1,10 +1,10 @@
-#include "store/code_page_windows.h"
+#include "platform/code_page_windows.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "store/text.h"
+#include "text/byte_rules.h"
 
 namespace phonebook {
 namespace {
@@ -147,16 +147,6 @@ std::wstring Cp949Pieces::widen(std::string_view piece) {
   carried_.assign(text, whole);
   text.resize(whole);
   return widenCp949(text);
-}
-
-void narrowToUtf8(std::wstring_view wide, std::string& out) {
-  if (wide.empty()) return;
-  int size = static_cast<int>(wide.size());
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return;
-  std::size_t at = out.size();
-  out.resize(at + static_cast<std::size_t>(length));
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, out.data() + at, length, nullptr, nullptr);
 }
 
 }  // namespace phonebook

@@ -1,26 +1,20 @@
 // Conversion between CP949, the one encoding inside the program and in the
-// phone list file, and the encoding of the terminal. It happens only at the
-// console's edge: output just before it is written, input as soon as a line
-// has been read and before any byte limit is applied.
+// phone list file, and the others: the terminal's, and those a phone list
+// file may arrive in. It is the platform's work (iconv on Linux, the code
+// page functions on Windows); telling encodings apart is not.
+//
+// The terminal's conversion happens only at the console's edge: output just
+// before it is written, input as soon as a line has been read and before
+// any byte limit is applied.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "text/encodings.h"
+
 namespace phonebook {
-
-// `codeset` as compared: upper case, without dashes, underscores or dots
-// ("utf-8" and "UTF8" both give "UTF8").
-std::string codesetKey(const std::string& codeset);
-
-// True for the codesets whose text is CP949 as it stands, or a part of it:
-// CP949, UHC and EUC-KR.
-bool isKoreanCodeset(const std::string& key);
-
-// True for the codesets (as codesetKey gives them) whose terminal gets the
-// program's bytes unchanged: the Korean ones, ASCII, and none at all.
-bool passesBytesThrough(const std::string& key);
 
 class TerminalCodec {
  public:
@@ -49,5 +43,12 @@ class TerminalCodec {
   struct Converters;
   std::unique_ptr<Converters> converters_;
 };
+
+// Appends `text`, in the encoding `from`, converted to CP949 to `out`. Each
+// character that CP949 lacks (an emoji, a rare Hanja), each U+0000, and each
+// invalid or cut-off sequence, becomes one kLostCharacter. Returns false
+// when any did.
+// REQUIRES: from is not kCp949; `text` holds no byte order mark.
+bool convertToCp949(std::string_view text, FileEncoding from, std::string& out);
 
 }  // namespace phonebook

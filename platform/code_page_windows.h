@@ -23,9 +23,6 @@ bool widenUtf8(std::string_view utf8, std::wstring& wide, wchar_t replacement = 
 // did.
 bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement = '?');
 
-// Appends `wide` in UTF-8 to `out`.
-void narrowToUtf8(std::wstring_view wide, std::string& out);
-
 // CP949 text that arrives in pieces, as written output does, widened piece
 // by piece: a two-byte character split between two pieces waits, by its
 // lead byte, for the rest.

@@ -1,5 +1,3 @@
-#include "console/line_editor.h"
-
 #include <fcntl.h>
 #include <histedit.h>
 #include <langinfo.h>
@@ -9,7 +7,8 @@
 #include <clocale>
 #include <cstdio>
 
-#include "console/encoding.h"
+#include "platform/line_editor.h"
+#include "text/codesets.h"
 
 namespace phonebook {
 namespace {

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "console/terminal.h"
-#include "store/code_page_windows.h"
+#include "platform/code_page_windows.h"
+#include "platform/terminal.h"
 
 namespace phonebook {
 namespace {

@@ -1,4 +1,4 @@
-#include "console/encoding.h"
+#include "text/codesets.h"
 
 #include <cctype>
 

@@ -1,34 +1,12 @@
-#include "store/text.h"
+#include "store/encoding_detection.h"
 
+#include <cstdint>
 #include <cstring>
+
+#include "text/byte_rules.h"
 
 namespace phonebook {
 namespace {
-
-// What a byte that starts a UTF-8 character says about it: how many bytes
-// the character takes (0 for a byte that cannot start one) and the range of
-// its second byte.
-struct Utf8Lead {
-  int length;
-  unsigned char low;
-  unsigned char high;
-};
-
-constexpr Utf8Lead utf8Lead(unsigned char byte) {
-  if (byte < 0x80) return {1, 0, 0};
-  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
-  if (byte == 0xE0) return {3, 0xA0, 0xBF};  // no overlong forms
-  if (byte == 0xED) return {3, 0x80, 0x9F};  // no surrogates
-  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
-  if (byte == 0xF0) return {4, 0x90, 0xBF};  // no overlong forms
-  if (byte == 0xF4) return {4, 0x80, 0x8F};  // nothing past U+10FFFF
-  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
-  return {0, 0, 0};
-}
-
-bool isContinuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
 
 bool isHighSurrogate(unsigned char first, unsigned char second, FileEncoding encoding) {
   unsigned char high = encoding == FileEncoding::kUtf16Le ? second : first;
@@ -36,45 +14,6 @@ bool isHighSurrogate(unsigned char first, unsigned char second, FileEncoding enc
 }
 
 }  // namespace
-
-std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes) {
-  if (text.size() <= maxBytes) return text.size();
-  std::size_t kept = 0;
-  while (kept < maxBytes) {
-    std::size_t width = isLeadByte(static_cast<unsigned char>(text[kept])) ? 2 : 1;
-    if (kept + width > maxBytes) break;
-    kept += width;
-  }
-  return kept;
-}
-
-std::size_t cp949WholeLength(std::string_view text) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    if (!isLeadByte(static_cast<unsigned char>(text[at]))) {
-      ++at;
-    } else if (at + 1 < text.size()) {
-      at += 2;
-    } else {
-      return at;
-    }
-  }
-  return at;
-}
-
-void copyFitting(char* field, std::size_t fieldSize, std::string_view text) {
-  std::size_t length = cp949FitLength(text, fieldSize - 1);
-  std::memcpy(field, text.data(), length);
-  field[length] = '\0';
-}
-
-bool isStorableText(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (isWhiteSpace(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
 
 EncodingMark encodingMark(std::string_view start) {
   using namespace std::string_view_literals;
@@ -109,22 +48,6 @@ FileEncoding unmarkedUtf16(std::string_view start) {
     }
   }
   return FileEncoding::kCp949;
-}
-
-std::size_t utf8CharLength(std::string_view text) {
-  Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[0]));
-  if (lead.length <= 1) return 1;
-  std::size_t length = 1;
-  unsigned char low = lead.low;
-  unsigned char high = lead.high;
-  while (length < static_cast<std::size_t>(lead.length) && length < text.size()) {
-    unsigned char byte = static_cast<unsigned char>(text[length]);
-    if (byte < low || byte > high) break;
-    ++length;
-    low = 0x80;
-    high = 0xBF;
-  }
-  return length;
 }
 
 std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {

@@ -4,7 +4,7 @@
 // Console above it converts to and from CP949.
 //
 // Tests and fuzz targets stand in for the real terminal with their own
-// Terminal. The system's own is terminal_linux.cpp or terminal_windows.cpp.
+// Terminal. The system's own is terminal_posix.cpp or terminal_windows.cpp.
 #pragma once
 
 #include <cstddef>

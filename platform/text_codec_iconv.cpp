@@ -1,0 +1,149 @@
+// Conversion with glibc's iconv, which knows CP949 as Microsoft's code
+// page (Unified Hangul Code) and refuses every invalid, unmappable or
+// cut-off sequence: each is replaced, by "?" for the terminal and by
+// kLostCharacter for a phone list file.
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/text_codec.h"
+#include "text/byte_rules.h"
+#include "text/codesets.h"
+
+namespace phonebook {
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// Appends `text`, converted by `converter`, to `out`. Where iconv refuses
+// the sequence at the start of `rest`, one `replacement` stands for
+// refusedLength(rest) bytes of it. Returns false when any was refused.
+template <class RefusedLength>
+bool convertReplacing(iconv_t converter, std::string_view text, std::string& out,
+                      RefusedLength refusedLength, char replacement = '?') {
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  bool whole = true;
+  char* source = const_cast<char*>(text.data());
+  std::size_t sourceLeft = text.size();
+  char piece[1024];
+  while (sourceLeft > 0) {
+    char* target = piece;
+    std::size_t room = sizeof piece;
+    std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
+    int error = errno;
+    out.append(piece, static_cast<std::size_t>(target - piece));
+    if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+    // EILSEQ or EINVAL: an invalid, unmappable or cut-off sequence.
+    std::size_t skip = refusedLength(std::string_view(source, sourceLeft));
+    out.push_back(replacement);
+    source += skip;
+    sourceLeft -= skip;
+    whole = false;
+  }
+  // The end of a stateful encoding's last shift.
+  char* target = piece;
+  std::size_t room = sizeof piece;
+  iconv(converter, nullptr, nullptr, &target, &room);
+  out.append(piece, static_cast<std::size_t>(target - piece));
+  return whole;
+}
+
+const char* iconvName(FileEncoding encoding) {
+  switch (encoding) {
+    case FileEncoding::kUtf8:
+      return "UTF-8";
+    case FileEncoding::kUtf16Le:
+      return "UTF-16LE";
+    case FileEncoding::kUtf16Be:
+      return "UTF-16BE";
+    case FileEncoding::kUtf32Le:
+      return "UTF-32LE";
+    case FileEncoding::kUtf32Be:
+      return "UTF-32BE";
+    case FileEncoding::kCp949:
+      break;
+  }
+  return "CP949";
+}
+
+// The bytes of the character at the start of `text` that iconv refused,
+// which one "?" replaces.
+std::size_t refusedLength(std::string_view text, FileEncoding from) {
+  if (from == FileEncoding::kUtf8) return utf8CharLength(text);
+  if (from == FileEncoding::kUtf32Le || from == FileEncoding::kUtf32Be) {
+    return std::min<std::size_t>(text.size(), 4);
+  }
+  if (text.size() < 2) return text.size();
+  // A surrogate pair is one character; a lone surrogate is one invalid unit.
+  std::size_t highAt = from == FileEncoding::kUtf16Le ? 1 : 0;
+  auto unitIs = [&](std::size_t at, unsigned char first, unsigned char last) {
+    unsigned char byte = static_cast<unsigned char>(text[at + highAt]);
+    return byte >= first && byte <= last;
+  };
+  if (text.size() >= 4 && unitIs(0, 0xD8, 0xDB) && unitIs(2, 0xDC, 0xDF)) return 4;
+  return 2;
+}
+
+}  // namespace
+
+struct TerminalCodec::Converters {
+  ~Converters() {
+    if (toTerminal != kNoConverter) iconv_close(toTerminal);
+    if (fromTerminal != kNoConverter) iconv_close(fromTerminal);
+  }
+
+  iconv_t toTerminal = kNoConverter;
+  iconv_t fromTerminal = kNoConverter;
+  bool terminalIsUtf8 = false;
+};
+
+TerminalCodec::TerminalCodec(const std::string& codeset) {
+  std::string key = codesetKey(codeset);
+  if (passesBytesThrough(key)) return;
+  auto converters = std::make_unique<Converters>();
+  converters->toTerminal = iconv_open(codeset.c_str(), "CP949");
+  converters->fromTerminal = iconv_open("CP949", codeset.c_str());
+  // A codeset that iconv cannot reach: show the bytes as they are.
+  if (converters->toTerminal == kNoConverter || converters->fromTerminal == kNoConverter) return;
+  converters->terminalIsUtf8 = key == "UTF8";
+  converters_ = std::move(converters);
+}
+
+TerminalCodec::~TerminalCodec() = default;
+
+void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
+  if (passesThrough()) {
+    out.append(cp949);
+    return;
+  }
+  // A byte that begins no CP949 character is one "?"; the next is tried.
+  convertReplacing(converters_->toTerminal, cp949, out, [](std::string_view) { return 1; });
+}
+
+void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
+  if (passesThrough()) {
+    out.append(text);
+    return;
+  }
+  bool utf8 = converters_->terminalIsUtf8;
+  convertReplacing(converters_->fromTerminal, text, out, [utf8](std::string_view rest) {
+    return utf8 ? utf8CharLength(rest) : std::size_t{1};
+  });
+}
+
+bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) {
+  iconv_t converter = iconv_open("CP949", iconvName(from));
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    // No converter at all: nothing of the text can be held.
+    out.append(text.empty() ? 0 : 1, kLostCharacter);
+    return text.empty();
+  }
+  bool whole = convertReplacing(
+      converter, text, out, [from](std::string_view rest) { return refusedLength(rest, from); },
+      kLostCharacter);
+  iconv_close(converter);
+  return whole;
+}
+
+}  // namespace phonebook

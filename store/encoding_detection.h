@@ -1,0 +1,71 @@
+// Telling the encoding of a phone list file: a byte order mark, UTF-16
+// without one, or UTF-8 that an editor saved; anything else is CP949. And
+// where a file in one of those encodings may be cut into pieces for
+// conversion.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "text/encodings.h"
+
+namespace phonebook {
+
+// The encoding that the first bytes of a file declare with a byte order
+// mark, and the mark's length: EF BB BF is UTF-8, FF FE UTF-16 little endian
+// and FE FF big endian, FF FE 00 00 UTF-32 little endian and 00 00 FE FF big
+// endian. No valid CP949 text begins with FF, with FE FF or with a zero
+// byte. kCp949 and 0 when `start` begins with no mark.
+struct EncodingMark {
+  FileEncoding encoding;
+  std::size_t length;
+};
+EncodingMark encodingMark(std::string_view start);
+
+// How much of the start of a file unmarkedUtf16 is given to look at: as
+// much as the file holds, up to this size.
+inline constexpr std::size_t kEncodingSample = 64 * 1024;
+
+// kUtf16Le or kUtf16Be when `start`, the first bytes of a file without a
+// mark, is UTF-16 of that byte order; kCp949 otherwise. A CP949 or UTF-8
+// text holds no zero byte, while in UTF-16 every character of ASCII (the
+// spaces, line breaks and digits of a phone book) is a unit with a zero high
+// byte. So `start` counts as UTF-16 when a white space character is such a
+// unit, and at least one unit in eight is an ASCII character, each of a
+// byte order that the other order's units do not outnumber. A stray zero
+// byte in a CP949 file (`B\0C 2`) is no such text.
+FileEncoding unmarkedUtf16(std::string_view start);
+
+// Length of the longest prefix of `text`, in `encoding`, that does not end
+// inside a character: where a file read in pieces may be cut for
+// conversion, the rest going on with the next piece. Invalid bytes count as
+// whole characters; UTF-32 is taken in whole units. REQUIRES: encoding is
+// not kCp949.
+std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
+
+// Follows a text given piece by piece and tells, at its end, whether it is
+// UTF-8: valid UTF-8 as a whole and holding a character of three bytes or
+// more (Hangul is three). No CP949 Hangul of the common range can pass:
+// its lead bytes 0xB0..0xC8 either cannot start a UTF-8 character or start
+// one of two bytes. A CP949 text passes only where a Hanja of lead byte
+// 0xE0..0xEF is directly followed by certain Hangul or symbols, and no
+// other character of the whole text breaks the rules. Looking stops at the first invalid byte, and
+// a run of ASCII is passed eight bytes at a time, so that a CP949 file pays almost nothing for the
+// question.
+class Utf8Detector {
+ public:
+  void feed(std::string_view piece);
+  bool isUtf8() const { return valid_ && needed_ == 0 && wide_; }
+
+ private:
+  bool valid_ = true;
+  bool wide_ = false;  // a character of three bytes or more was seen
+  int needed_ = 0;     // continuation bytes still owed by the current character
+  // The range the next continuation byte must fall in: narrower than
+  // 0x80..0xBF after some leads, to refuse overlong forms, surrogates and
+  // code points past U+10FFFF.
+  unsigned char low_ = 0x80;
+  unsigned char high_ = 0xBF;
+};
+
+}  // namespace phonebook

@@ -1,0 +1,52 @@
+#include "text/byte_rules.h"
+
+namespace phonebook {
+
+std::size_t cp949FitLength(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text.size();
+  std::size_t kept = 0;
+  while (kept < maxBytes) {
+    std::size_t width = isLeadByte(static_cast<unsigned char>(text[kept])) ? 2 : 1;
+    if (kept + width > maxBytes) break;
+    kept += width;
+  }
+  return kept;
+}
+
+std::size_t cp949WholeLength(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (!isLeadByte(static_cast<unsigned char>(text[at]))) {
+      ++at;
+    } else if (at + 1 < text.size()) {
+      at += 2;
+    } else {
+      return at;
+    }
+  }
+  return at;
+}
+
+void copyFitting(char* field, std::size_t fieldSize, std::string_view text) {
+  std::size_t length = cp949FitLength(text, fieldSize - 1);
+  std::memcpy(field, text.data(), length);
+  field[length] = '\0';
+}
+
+std::size_t utf8CharLength(std::string_view text) {
+  Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[0]));
+  if (lead.length <= 1) return 1;
+  std::size_t length = 1;
+  unsigned char low = lead.low;
+  unsigned char high = lead.high;
+  while (length < static_cast<std::size_t>(lead.length) && length < text.size()) {
+    unsigned char byte = static_cast<unsigned char>(text[length]);
+    if (byte < low || byte > high) break;
+    ++length;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return length;
+}
+
+}  // namespace phonebook
