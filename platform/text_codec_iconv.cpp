@@ -26,26 +26,34 @@ bool convertReplacing(iconv_t converter, std::string_view text, std::string& out
   bool whole = true;
   char* source = const_cast<char*>(text.data());
   std::size_t sourceLeft = text.size();
-  char piece[1024];
-  while (sourceLeft > 0) {
-    char* target = piece;
-    std::size_t room = sizeof piece;
-    std::size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
+  // Straight into `out`, with room for what the rest can become: each time
+  // iconv runs out of room it must take its last step again, which in
+  // small pieces costs four times the conversion itself. No encoding here
+  // makes more than twice the bytes of CP949 or UTF-8 (UTF-8 makes at most
+  // three of two); a larger one is given more room when it asks.
+  std::size_t used = out.size();
+  auto convert = [&](char** from, std::size_t* fromLeft) {
+    out.resize(used + 2 * sourceLeft + 16);
+    char* target = out.data() + used;
+    std::size_t room = out.size() - used;
+    std::size_t result = iconv(converter, from, fromLeft, &target, &room);
     int error = errno;
-    out.append(piece, static_cast<std::size_t>(target - piece));
-    if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+    used = static_cast<std::size_t>(target - out.data());
+    out.resize(used);
+    return result != static_cast<std::size_t>(-1) || error == E2BIG;
+  };
+  while (sourceLeft > 0) {
+    if (convert(&source, &sourceLeft)) continue;
     // EILSEQ or EINVAL: an invalid, unmappable or cut-off sequence.
     std::size_t skip = refusedLength(std::string_view(source, sourceLeft));
     out.push_back(replacement);
+    ++used;
     source += skip;
     sourceLeft -= skip;
     whole = false;
   }
   // The end of a stateful encoding's last shift.
-  char* target = piece;
-  std::size_t room = sizeof piece;
-  iconv(converter, nullptr, nullptr, &target, &room);
-  out.append(piece, static_cast<std::size_t>(target - piece));
+  convert(nullptr, nullptr);
   return whole;
 }
 
