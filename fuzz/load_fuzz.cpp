@@ -23,8 +23,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text_codec.h"
+#include "store/encoding_detection.h"
 #include "store/file_reading.h"
 #include "store/phone_file.h"
+#include "store/record_reader.h"
 #include "text/byte_rules.h"
 #include "text/encodings.h"
 

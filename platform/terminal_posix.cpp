@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -191,7 +192,7 @@ class SystemTerminal : public Terminal {
     }
     std::size_t more = 0;
     if (utf8_) {
-      more = key >= 0xF0 ? 3 : key >= 0xE0 ? 2 : key >= 0xC0 ? 1 : 0;
+      more = static_cast<std::size_t>(std::max(utf8Lead(key).length - 1, 0));
     } else if (isLeadByte(key)) {
       more = 1;
     }
