@@ -13,7 +13,7 @@
 #include "console/main_menu.h"
 #include "console/messages.h"
 #include "console/terminal.h"
-#include "store/file_on_disk.h"
+#include "platform/file.h"
 #include "store/phone_file.h"
 #include "store/phone_list.h"
 

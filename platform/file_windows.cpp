@@ -1,20 +1,11 @@
-// The phone list file on Windows. The new file is written beside the old
-// one, marked for deletion while it is written so that a run killed part
-// way leaves nothing behind, given the old file's attributes and access
-// rights, flushed to disk, and then put in place with one MoveFileExW that
-// replaces the old file. A second run is kept out by a named mutex that
-// stands for the directory.
-//
-// ReplaceFileW, which would carry the attributes and access rights over by
-// itself, is not used: it is not one step (under Wine it moves the old file
-// aside, removes it and then renames the new one in, so that a run killed
-// between those steps leaves no PhoneList.txt at all), and when another
-// program holds the old file open it fails leaving a file of its own
-// behind. MoveFileExW renames over the old file in one step of the file
-// system.
+// Files on Windows: open handles, the phone list file checked before it is
+// read, a second run kept out by a named mutex that stands for the
+// directory, and the leftovers of a run that died part way through its
+// save removed at the next start. The save's own steps are in
+// replace_file_windows.cpp.
+#include "platform/file_windows.h"
+
 #include <aclapi.h>
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -23,10 +14,10 @@
 #include <iterator>
 #include <string>
 
-#include "store/file_on_disk.h"
+#include "platform/file.h"
+#include "platform/temporary_name.h"
 
 namespace phonebook {
-namespace {
 
 std::wstring widen(const std::string& path) {
   std::wstring wide(path.size(), L'\0');
@@ -117,144 +108,6 @@ std::wstring directoryOf(const std::wstring& path) {
   return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
-// Keeps Ctrl-C and Ctrl-Break from ending the program half way through a
-// save; what comes meanwhile is dropped, and the save ends as a save ends.
-class InterruptsHeld {
- public:
-  InterruptsHeld() { SetConsoleCtrlHandler(nullptr, TRUE); }
-  ~InterruptsHeld() { SetConsoleCtrlHandler(nullptr, FALSE); }
-  InterruptsHeld(const InterruptsHeld&) = delete;
-  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-};
-
-// Marks the open `file` to be deleted when it is closed, or takes that
-// back. While marked, a run that dies leaves nothing behind.
-bool markForDeletion(HANDLE file, bool deleted) {
-  FILE_DISPOSITION_INFO disposition;
-  disposition.DeleteFile = deleted ? TRUE : FALSE;
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
-         0;
-}
-
-// What the new file takes from the old one before it is put in place, as
-// ReplaceFileW would keep it: the attributes that say how to treat it
-// (hidden, system, archive, not indexed), its creation time, and who may
-// use it (its DACL, inherited from the folder or its own).
-struct OldFile {
-  FILE_BASIC_INFO basic;
-  PSECURITY_DESCRIPTOR security = nullptr;  // LocalFree'd by the owner
-  PACL dacl = nullptr;                      // inside `security`
-  bool daclProtected = false;
-};
-
-bool readOldFile(const std::wstring& target, OldFile& old) {
-  HANDLE file = CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return fail();
-  bool read = GetFileInformationByHandleEx(file, FileBasicInfo, &old.basic, sizeof old.basic);
-  DWORD error = read ? GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                       nullptr, &old.dacl, nullptr, &old.security)
-                     : GetLastError();
-  CloseHandle(file);
-  if (error != ERROR_SUCCESS) return failWith(error);
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(old.security, &control, &revision)) return fail();
-  old.daclProtected = (control & SE_DACL_PROTECTED) != 0;
-  return true;
-}
-
-bool giveOldFilesAccess(HANDLE file, const OldFile& old) {
-  constexpr DWORD kKept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  FILE_BASIC_INFO basic{};  // zero times: left as they are
-  basic.CreationTime = old.basic.CreationTime;
-  basic.FileAttributes = old.basic.FileAttributes & kKept;
-  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) return fail();
-  // Protected: the old file's own list; unprotected: its own entries, and
-  // the folder's inherited ones again.
-  SECURITY_INFORMATION which =
-      DACL_SECURITY_INFORMATION | (old.daclProtected ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  DWORD error = SetSecurityInfo(file, SE_FILE_OBJECT, which, nullptr, nullptr, old.dacl, nullptr);
-  return error == ERROR_SUCCESS || failWith(error);
-}
-
-constexpr int kNameTries = 100;
-
-// Writes and flushes the new file in `directory`, with the access of `old`
-// where there is one; returns its temporary name, or "" when anything
-// failed (and then nothing is left behind, and errno says why).
-std::wstring writeNewFile(const std::wstring& directory, const OldFile* old, bool (*fill)(int fd)) {
-  std::wstring path;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int tries = 0; tries < kNameTries && file == INVALID_HANDLE_VALUE; ++tries) {
-    path = directory + L"\\" + widen(temporaryFileName());
-    file = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-      fail();
-      return L"";
-    }
-  }
-  if (file == INVALID_HANDLE_VALUE) {
-    failWith(ERROR_FILE_EXISTS);
-    return L"";
-  }
-  bool marked = markForDeletion(file, true);
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    int error = errno;
-    CloseHandle(file);
-    if (!marked) DeleteFileW(path.c_str());
-    errno = error;
-    return L"";
-  }
-  // fill and _close set errno themselves; the Windows calls through fail.
-  bool whole = (old == nullptr || giveOldFilesAccess(file, *old)) && fill(fd) &&
-               (FlushFileBuffers(file) || fail()) &&
-               (!marked || markForDeletion(file, false) || fail());
-  int error = errno;
-  // Closes the file too.
-  if (_close(fd) != 0 && whole) {
-    whole = false;
-    error = errno;
-  }
-  if (!whole) {
-    DeleteFileW(path.c_str());
-    errno = error;
-    return L"";
-  }
-  return path;
-}
-
-}  // namespace
-
-OpenedFile openRegularFile(const char* path) {
-  HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return {isMissing(GetLastError()) ? OpenResult::kMissing : OpenResult::kNotOpened, -1};
-  }
-  if (!isRegularFile(file)) {
-    CloseHandle(file);
-    return {OpenResult::kNotOpened, -1};
-  }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(file);
-    return {OpenResult::kNotOpened, -1};
-  }
-  return {OpenResult::kOpened, fd};
-}
-
-void closeFile(int fd) {
-  _close(fd);
-}
-
 namespace {
 
 FileStamp stampOf(HANDLE file) {
@@ -267,10 +120,68 @@ FileStamp stampOf(HANDLE file) {
               join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
 }
 
+// One system call moves at most so many bytes.
+constexpr std::size_t kMostAtOnce = 1 << 30;
+
 }  // namespace
 
-FileStamp stampOfOpenFile(int fd) {
-  return stampOf(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+WindowsFile::~WindowsFile() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+bool WindowsFile::close() {
+  HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  return CloseHandle(handle) || fail();
+}
+
+FileStamp WindowsFile::stamp() {
+  return stampOf(handle_);
+}
+
+std::uint64_t WindowsFile::size() {
+  LARGE_INTEGER size;
+  return GetFileType(handle_) == FILE_TYPE_DISK && GetFileSizeEx(handle_, &size)
+             ? static_cast<std::uint64_t>(size.QuadPart)
+             : 0;
+}
+
+// Every file is opened at its start.
+bool WindowsFile::rewind() {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN) != 0;
+}
+
+std::ptrdiff_t WindowsFile::readSome(char* buffer, std::size_t size) {
+  DWORD got = 0;
+  if (!ReadFile(handle_, buffer, static_cast<DWORD>(std::min(size, kMostAtOnce)), &got, nullptr)) {
+    fail();
+    return -1;
+  }
+  return got;
+}
+
+std::ptrdiff_t WindowsFile::writeSome(const char* data, std::size_t size) {
+  DWORD put = 0;
+  if (!WriteFile(handle_, data, static_cast<DWORD>(std::min(size, kMostAtOnce)), &put, nullptr)) {
+    fail();
+    return -1;
+  }
+  return put;
+}
+
+OpenedFile openRegularFile(const char* path) {
+  HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {isMissing(GetLastError()) ? OpenResult::kMissing : OpenResult::kNotOpened, nullptr};
+  }
+  if (!isRegularFile(file)) {
+    CloseHandle(file);
+    return {OpenResult::kNotOpened, nullptr};
+  }
+  return {OpenResult::kOpened, std::make_unique<WindowsFile>(file)};
 }
 
 FileStamp stampOfFile(const char* path) {
@@ -343,53 +254,6 @@ LockResult lockDirectoryOf(const char* path) {
   }
   // Left open on purpose: the mutex lasts as long as the program.
   return LockResult::kLocked;
-}
-
-SaveResult replaceFile(const char* path, bool (*fill)(int fd)) {
-  InterruptsHeld held;
-  const std::wstring target = targetOf(path);
-  if (target.empty()) {
-    fail();
-    return SaveResult::kFailed;
-  }
-  DWORD attributes = GetFileAttributesW(target.c_str());
-  bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
-  if (!replacing && !isMissing(GetLastError())) {
-    fail();
-    return SaveResult::kFailed;
-  }
-  OldFile old;
-  if (replacing) {
-    // A read-only file says that it must not change; anything but a plain
-    // file is not the phone book's to replace.
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
-      failWith(ERROR_ACCESS_DENIED);
-      return SaveResult::kFailed;
-    }
-    HANDLE file = openToAsk(target);
-    bool regular = file != INVALID_HANDLE_VALUE && isRegularFile(file);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (!regular) {
-      failWith(ERROR_ACCESS_DENIED);
-      return SaveResult::kFailed;
-    }
-    if (!readOldFile(target, old)) return SaveResult::kFailed;
-  }
-  const std::wstring temporary =
-      writeNewFile(directoryOf(target), replacing ? &old : nullptr, fill);
-  if (old.security != nullptr) LocalFree(old.security);
-  if (temporary.empty()) return SaveResult::kFailed;
-  // One rename that replaces the old file, written through to the disk
-  // before it returns. Where there was no old file, none that appeared
-  // meanwhile is replaced.
-  DWORD flags = MOVEFILE_WRITE_THROUGH | (replacing ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (!MoveFileExW(temporary.c_str(), target.c_str(), flags)) {
-    DWORD error = GetLastError();
-    DeleteFileW(temporary.c_str());
-    failWith(error);
-    return SaveResult::kFailed;
-  }
-  return SaveResult::kSaved;
 }
 
 void removeLeftoverFiles(const char* path) {
