@@ -4,10 +4,12 @@
 // only seam between the program and the file system; no descriptor or
 // handle crosses it.
 //
-// file_posix.cpp keeps these promises on any POSIX system, with the
-// Linux-only means in file_linux.cpp; file_windows.cpp keeps them on
-// Windows. Where a contract below names one platform's means, the other's
-// are in its file. file.cpp and replace_file.cpp are the same everywhere.
+// file_posix.cpp and replace_file_posix.cpp keep these promises on a POSIX
+// system, with the Linux-only means in file_linux.cpp; file_windows.cpp and
+// replace_file_windows.cpp keep them on Windows. Where a contract below
+// names one platform's means, the other's are in its files. file.cpp (the
+// one loop of reads and writes), replace_file.cpp (the order of the save's
+// steps) and temporary_name.cpp are the same everywhere.
 #pragma once
 
 #include <cstddef>
@@ -117,9 +119,11 @@ enum class SaveResult {
 };
 
 // The steps of putting a new file in place of an old one, as a platform
-// takes them; replaceFile runs them in this order, each once. A step that
-// fails returns false (create: nullptr) with errno set to its error, and
-// then only discard follows.
+// takes them; replaceFile runs them in this order, each once, writing the
+// content between create and sync. A step that fails returns false
+// (create: nullptr) with errno set to its error; no step follows but
+// discard, and not even that after resolve. Abstract so that a test can
+// fail any step.
 class SaveTarget {
  public:
   virtual ~SaveTarget() = default;

@@ -31,8 +31,6 @@ bool isMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Sets errno to the nearest to the Windows `error` that a failed save
-// reports, and returns false for the caller to pass on.
 bool failWith(DWORD error) {
   switch (error) {
     case ERROR_ACCESS_DENIED:
@@ -54,28 +52,22 @@ bool failWith(DWORD error) {
   return false;
 }
 
-// The last Windows error, as failWith reports it.
 bool fail() {
   return failWith(GetLastError());
 }
 
-// True for an open plain file on a disk: not a directory, device or pipe.
 bool isRegularFile(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
   return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Opens `path` for nothing but questions about it, following links.
 HANDLE openToAsk(const std::wstring& path) {
   return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// The full path of the file that `path` names, at the end of any symbolic
-// link, so that a link stays a link when its file is replaced. ReplaceFileW
-// wants full paths. Empty when there is none.
 std::wstring targetOf(const char* path) {
   std::wstring relative = widen(path);
   DWORD length = GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
