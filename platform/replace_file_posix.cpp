@@ -71,18 +71,8 @@ bool keepAccess(const struct stat& old, const std::string& from, int fd) {
   return copyAttributes(from, fd) && fchmod(fd, old.st_mode & 07777) == 0;
 }
 
-// The unnamed file is synced twice: once whole, before it is named, and once
-// more after linkat has named it. The first sync writes its data and an inode
-// that no directory yet names; linkat then raises the inode's link count in
-// memory only. On ext4 without a journal nothing else writes that count before
-// the rename and the directory's sync put the new name on disk, and a power cut
-// in the following seconds leaves a directory entry for an inode that the disk
-// still counts as unlinked: e2fsck then drops PhoneList.txt, so that neither
-// the new book nor the old one is left in its place. The second sync writes the
-// count before the rename can make the name matter. It costs little, as only
-// the inode is written: the data is on disk already. A named temporary file
-// would avoid it, but would be left behind, partly written, by a run killed
-// during the write; the unnamed one leaves nothing until it is whole.
+// The save's steps by POSIX calls, with the Linux-only ones of
+// file_posix.h; the signals are held for as long as the object lives.
 class PosixSaveTarget final : public SaveTarget {
  public:
   // A file size limit must fail the save's write, not kill the program.
@@ -127,6 +117,18 @@ class PosixSaveTarget final : public SaveTarget {
 
   bool sync() override { return fsync(file_->descriptor()) == 0; }
 
+  // The unnamed file is synced twice: once whole, before it is named, and once
+  // more after linkat has named it. The first sync writes its data and an inode
+  // that no directory yet names; linkat then raises the inode's link count in
+  // memory only. On ext4 without a journal nothing else writes that count before
+  // the rename and the directory's sync put the new name on disk, and a power cut
+  // in the following seconds leaves a directory entry for an inode that the disk
+  // still counts as unlinked: e2fsck then drops PhoneList.txt, so that neither
+  // the new book nor the old one is left in its place. The second sync writes the
+  // count before the rename can make the name matter. It costs little, as only
+  // the inode is written: the data is on disk already. A named temporary file
+  // would avoid it, but would be left behind, partly written, by a run killed
+  // during the write; the unnamed one leaves nothing until it is whole.
   bool name() override {
     return !unnamed_ ||
            (nameUnnamed(file_->descriptor(), directory_, path_) && fsync(file_->descriptor()) == 0);
