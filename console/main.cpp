@@ -12,8 +12,8 @@
 #include "console/console.h"
 #include "console/main_menu.h"
 #include "console/messages.h"
+#include "platform/file.h"
 #include "platform/terminal.h"
-#include "store/file_on_disk.h"
 #include "store/phone_file.h"
 #include "store/phone_list.h"
 

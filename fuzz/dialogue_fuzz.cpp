@@ -3,9 +3,6 @@
 // without a crash or a leak, a phone book it saves must load again, and
 // nothing typed or loaded may reach the screen as a control: the only ones
 // there are the program's own tabs and line breaks.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -15,20 +12,13 @@
 #include "console/scripted_terminal.h"
 #include "store/file_reading.h"
 #include "store/phone_file.h"
+#include "tests/memory_file.h"
 #include "text/byte_rules.h"
 
 namespace {
 
 void require(bool condition) {
   if (!condition) std::abort();
-}
-
-int memoryFile(const std::string& content) {
-  int fd = memfd_create("PhoneList.txt", 0);
-  require(fd >= 0);
-  require(write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()));
-  lseek(fd, 0, SEEK_SET);
-  return fd;
 }
 
 // Choice 0 saves into memory, after failing `failures` times first: a
@@ -38,10 +28,8 @@ phonebook::SaveReport saveInMemory(int& failures) {
     --failures;
     return {false, "No space left on device"};
   }
-  int fd = memoryFile("");
-  bool written = phonebook::writePhoneList(fd);
-  close(fd);
-  return {written, ""};
+  phonebook::testing::MemoryFile file;
+  return {phonebook::writePhoneList(file), ""};
 }
 
 }  // namespace
@@ -52,9 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string seed =
       "Ahn 1\r\nLee 2\r\nLee 3\r\n\xC8\xAB\xB1\xE6\xB5\xBF 010-123-456\r\n"
       "\xB1\xE8\xC3\xB6\xBC\xF6 02-987-654\r\nEsc\x1b]0;title\x07 1\x1b[2J\x7f\r\n";
-  int fd = memoryFile(seed);
-  require(phonebook::readPhoneList(fd) == phonebook::LoadResult::kLoaded);
-  close(fd);
+  phonebook::testing::MemoryFile file(seed);
+  require(phonebook::readPhoneList(file) == phonebook::LoadResult::kLoaded);
   int failures = data[0] >> 6;
 
   phonebook::ScriptedTerminal terminal(

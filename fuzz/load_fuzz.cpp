@@ -12,8 +12,6 @@
 // entry: each is a "?" whose entry is marked, as is each lost character.
 #include <iconv.h>
 #include <sanitizer/allocator_interface.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,6 +26,7 @@
 #include "store/file_reading.h"
 #include "store/phone_file.h"
 #include "store/record_reader.h"
+#include "tests/memory_file.h"
 #include "text/byte_rules.h"
 #include "text/encodings.h"
 
@@ -53,14 +52,8 @@ std::vector<std::string> listed() {
 // pair into one endless token, which must cost nothing either.)
 constexpr size_t kPadding = 256 << 10;
 
-int fileHolding(std::string_view bytes) {
-  static const std::string padding(kPadding, ' ');
-  int fd = memfd_create("PhoneList.txt", 0);
-  require(fd >= 0);
-  require(write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
-  require(write(fd, padding.data(), padding.size()) == static_cast<ssize_t>(padding.size()));
-  lseek(fd, 0, SEEK_SET);
-  return fd;
+std::string padded(std::string_view bytes) {
+  return std::string(bytes).append(kPadding, ' ');
 }
 
 // The heap in use while the load runs, and the most of it, counted by the
@@ -86,9 +79,9 @@ long long memoryBound(size_t size) {
   return 16 * 1024 + 48 * static_cast<long long>(size);
 }
 
-phonebook::LoadResult load(int fd) {
-  lseek(fd, 0, SEEK_SET);
-  return phonebook::readPhoneList(fd);
+phonebook::LoadResult load(phonebook::File& file) {
+  file.rewind();
+  return phonebook::readPhoneList(file);
 }
 
 // `in` converted from `from` to `to` by iconv in one piece; false when any
@@ -191,13 +184,12 @@ std::vector<std::string> insertedOneByOne(std::string_view bytes, std::size_t& l
 // converted may take, besides, what one conversion takes: the converted
 // piece and iconv's own buffers, about 40 KiB, whatever the size of the file.
 phonebook::LoadResult loadCounted(std::string_view file, bool converting) {
-  int fd = fileHolding(file);
+  phonebook::testing::MemoryFile held(padded(file));
   inUse = mostInUse = 0;
   counting = true;
-  phonebook::LoadResult result = load(fd);
+  phonebook::LoadResult result = load(held);
   counting = false;
   require(mostInUse <= memoryBound(file.size()) + (converting ? 64 << 10 : 0));
-  close(fd);
   return result;
 }
 
@@ -244,19 +236,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // the very same list. A saved file that is by chance UTF-8 as well (a
   // Hanja followed by certain Hangul, and nothing else beyond ASCII) is
   // read as UTF-8, as any such file is: there the round trip is not asked.
-  int saved = memfd_create("saved", 0);
   bool readAsSaved = true;
   for (int round = 0; round < 2 && readAsSaved; ++round) {
-    require(ftruncate(saved, 0) == 0);
-    lseek(saved, 0, SEEK_SET);
+    phonebook::testing::MemoryFile saved;
     require(phonebook::writePhoneList(saved));
-    std::string bytes(static_cast<size_t>(lseek(saved, 0, SEEK_END)), '\0');
-    require(pread(saved, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()));
+    const std::string& bytes = saved.content();
     readAsSaved = asCp949(bytes, phonebook::unmarkedUtf16(sampleOf(bytes))).asItStands;
     phonebook::clearList();
     if (readAsSaved) require(load(saved) == phonebook::LoadResult::kLoaded);
   }
-  close(saved);
   if (readAsSaved) require(listed() == loaded);
   phonebook::clearList();
 

@@ -1,11 +1,7 @@
 #include "store/file_reading.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
@@ -30,35 +26,18 @@ enum class ReadResult {
   kUtf8Unmarked,  // read as CP949, but the file is UTF-8: read it again
 };
 
-// Reads into `buffer` until it holds `size` bytes or the file ends. Returns
-// the bytes read, or -1 when a read failed.
-ssize_t readFully(int fd, char* buffer, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    ssize_t part = read(fd, buffer + got, size - got);
-    if (part == 0) break;
-    if (part < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    got += static_cast<std::size_t>(part);
-  }
-  return static_cast<ssize_t>(got);
-}
-
 // Feeds the loader the file as it stands: the first `firstSize` bytes of
 // it, already read into `chunk`, then the rest, read through `chunk`. Tells
 // whether the file was UTF-8.
-ReadResult readAsCp949(int fd, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
+ReadResult readAsCp949(File& file, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
                        RecordReader& reader) {
   Utf8Detector detector;
   detector.feed({chunk.data(), firstSize});
   reader.feed(chunk.data(), firstSize);
   for (;;) {
-    ssize_t got = read(fd, chunk.data(), chunk.size());
+    std::ptrdiff_t got = file.read(chunk.data(), chunk.size());
     if (got == 0) break;
     if (got < 0) {
-      if (errno == EINTR) continue;
       // A file that fails part way ends where the reading did, as at its end.
       reader.finish();
       return ReadResult::kNotWhole;
@@ -75,9 +54,9 @@ ReadResult readAsCp949(int fd, std::array<char, kIoChunk>& chunk, std::size_t fi
 constexpr std::size_t kConvertChunk = 4096;
 
 // Feeds the loader the rest of the file converted from `encoding`: first
-// `first`, bytes of it already read, then what `fd` still holds, which is
+// `first`, bytes of it already read, then what `file` still holds, which is
 // `fileLeft` bytes where that is known (else 0).
-ReadResult readConverted(int fd, FileEncoding encoding, std::string_view first,
+ReadResult readConverted(File& file, FileEncoding encoding, std::string_view first,
                          std::size_t fileLeft, RecordReader& reader) {
   std::array<char, kConvertChunk> chunk;
   std::string converted;
@@ -91,7 +70,7 @@ ReadResult readConverted(int fd, FileEncoding encoding, std::string_view first,
       std::memcpy(chunk.data() + carried, first.data(), got);
       first.remove_prefix(got);
     } else {
-      ssize_t part = readFully(fd, chunk.data() + carried, room);
+      std::ptrdiff_t part = file.read(chunk.data() + carried, room);
       if (part < 0) {
         reader.finish();
         return ReadResult::kNotWhole;
@@ -120,22 +99,17 @@ ReadResult readConverted(int fd, FileEncoding encoding, std::string_view first,
 
 }  // namespace
 
-LoadResult readPhoneList(int fd) {
+LoadResult readPhoneList(File& file) {
   try {
     RecordReader reader;
-    std::size_t size = 0;  // unknown
-    struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-      size = static_cast<std::size_t>(info.st_size);
-    }
+    const std::size_t size = static_cast<std::size_t>(file.size());  // 0: unknown
     reader.expect(size);
-    const off_t start = lseek(fd, 0, SEEK_CUR);
 
     // The first piece of the file tells its encoding: by a byte order mark,
     // or as UTF-16 without one.
     static_assert(kIoChunk == kEncodingSample);
     std::array<char, kIoChunk> sample;
-    ssize_t got = readFully(fd, sample.data(), sample.size());
+    std::ptrdiff_t got = file.read(sample.data(), sample.size());
     ReadResult read = ReadResult::kNotWhole;
     if (got < 0) {
       reader.finish();
@@ -145,20 +119,20 @@ LoadResult readPhoneList(int fd) {
       EncodingMark mark = encodingMark(first);
       if (mark.encoding == FileEncoding::kCp949) mark.encoding = unmarkedUtf16(first);
       if (mark.encoding == FileEncoding::kCp949) {
-        read = readAsCp949(fd, sample, first.size(), reader);
+        read = readAsCp949(file, sample, first.size(), reader);
       } else {
         reader.expect(size - std::min(size, mark.length));
-        read = readConverted(fd, mark.encoding, first.substr(mark.length), left, reader);
+        read = readConverted(file, mark.encoding, first.substr(mark.length), left, reader);
       }
     }
     if (read == ReadResult::kUtf8Unmarked) {
       // A file that cannot be taken again from its start keeps its CP949
       // reading, which does not hold it as written.
       read = ReadResult::kNotWhole;
-      if (start >= 0 && lseek(fd, start, SEEK_SET) == start) {
+      if (file.rewind()) {
         reader.restart();
         reader.expect(size);
-        read = readConverted(fd, FileEncoding::kUtf8, {}, size, reader);
+        read = readConverted(file, FileEncoding::kUtf8, {}, size, reader);
       }
     }
     if (!linkRecords(reader)) return LoadResult::kNoStorage;

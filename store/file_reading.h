@@ -20,9 +20,9 @@
 
 namespace phonebook {
 
-// As loadPhoneList, from the open file `fd`, read to its end. A file that
-// turns out to be UTF-8 only at its end is read again from where `fd`
-// stood; where it cannot be, the result is kReadFailed.
-LoadResult readPhoneList(int fd);
+// As loadPhoneList, from the open file `file`, read to its end. A file that
+// turns out to be UTF-8 only at its end is read again from where it was
+// opened (File::rewind); where it cannot be, the result is kReadFailed.
+LoadResult readPhoneList(File& file);
 
 }  // namespace phonebook

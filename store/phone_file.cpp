@@ -1,12 +1,9 @@
 #include "store/phone_file.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
 
-#include "store/file_on_disk.h"
 #include "store/file_reading.h"
 
 namespace phonebook {
@@ -15,45 +12,32 @@ namespace {
 // Writes go in pieces of this size, through a buffer on the stack.
 constexpr std::size_t kIoChunk = 64 * 1024;
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t put = write(fd, data, size);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
 }  // namespace
 
 LoadResult loadPhoneList(const char* path, FileStamp* stamp) {
   if (stamp != nullptr) *stamp = FileStamp{};
-  OpenedFile file = openRegularFile(path);
-  if (file.result == OpenResult::kMissing) return LoadResult::kMissing;
-  if (file.result == OpenResult::kNotOpened) return LoadResult::kNotOpened;
-  const FileStamp before = stampOfOpenFile(file.fd);
-  LoadResult result = readPhoneList(file.fd);
+  OpenedFile opened = openRegularFile(path);
+  if (opened.result == OpenResult::kMissing) return LoadResult::kMissing;
+  if (opened.result == OpenResult::kNotOpened) return LoadResult::kNotOpened;
+  File& file = *opened.file;
+  const FileStamp before = file.stamp();
+  LoadResult result = readPhoneList(file);
   // A file that another program wrote to while it was read may have been
   // read part old, part new.
-  if (result == LoadResult::kLoaded && stampOfOpenFile(file.fd) != before) {
+  if (result == LoadResult::kLoaded && file.stamp() != before) {
     result = LoadResult::kReadFailed;
   }
-  closeFile(file.fd);
   if (stamp != nullptr) *stamp = before;
   return result;
 }
 
-bool writePhoneList(int fd) {
+bool writePhoneList(File& file) {
   std::array<char, kIoChunk> chunk;
   std::size_t used = 0;
   for (const PhoneEntry* entry = head; entry != nullptr; entry = entry->next) {
     // name, space, number, CR LF: at most kNameSize + kPhoneSize bytes.
     if (used + kNameSize + kPhoneSize > chunk.size()) {
-      if (!writeAll(fd, chunk.data(), used)) return false;
+      if (!file.write(chunk.data(), used)) return false;
       used = 0;
     }
     std::size_t nameLength = std::strlen(entry->name);
@@ -65,7 +49,7 @@ bool writePhoneList(int fd) {
     std::memcpy(out + nameLength + 1 + phoneLength, "\r\n", 2);
     used += nameLength + phoneLength + 3;
   }
-  return writeAll(fd, chunk.data(), used);
+  return file.write(chunk.data(), used);
 }
 
 SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {

@@ -13,7 +13,7 @@
 // as "?" and their entries marked (markLost).
 #pragma once
 
-#include "store/file_on_disk.h"
+#include "platform/file.h"
 #include "store/phone_list.h"
 
 namespace phonebook {
@@ -48,9 +48,9 @@ enum class LoadResult {
 // REQUIRES: the phone book is empty.
 LoadResult loadPhoneList(const char* path = kPhoneListFile, FileStamp* stamp = nullptr);
 
-// Writes every entry of the phone book, in list order, to `fd`. Returns
-// false when any write fails.
-bool writePhoneList(int fd);
+// Writes every entry of the phone book, in list order, to `file`. Returns
+// false, with errno set, when any write fails.
+bool writePhoneList(File& file);
 
 // What the start learned of the file, which the save must respect.
 struct LoadedFile {

@@ -1,7 +1,6 @@
 #include "store/phone_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "store/file_reading.h"
+#include "tests/memory_file.h"
 #include "tests/test_support.h"
 
 namespace phonebook {
@@ -28,10 +28,8 @@ Items contents() {
 }
 
 LoadResult loadText(const std::string& content) {
-  int fd = testing::temporaryFile(content);
-  LoadResult result = readPhoneList(fd);
-  close(fd);
-  return result;
+  testing::MemoryFile file(content);
+  return readPhoneList(file);
 }
 
 // The lines of the file of the entries marked as having lost a character.
@@ -42,11 +40,9 @@ std::vector<std::size_t> lostLines() {
 }
 
 std::string savedText() {
-  int fd = testing::temporaryFile();
-  EXPECT_TRUE(writePhoneList(fd));
-  std::string text = testing::fileContent(fd);
-  close(fd);
-  return text;
+  testing::MemoryFile file;
+  EXPECT_TRUE(writePhoneList(file));
+  return file.content();
 }
 
 class PhoneFileTest : public ::testing::Test {

@@ -34,13 +34,6 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 
-// An open temporary file holding `content`, positioned at its start; gone
-// once closed.
-int temporaryFile(const std::string& content = "");
-
-// All that the open file `fd` holds, from its start.
-std::string fileContent(int fd);
-
 // The locales a run can be given: on Linux "C" (CP949 bytes) and
 // "C.UTF-8"; on Windows only "C", as its console is always shown CP949.
 std::vector<std::string> terminalLocales();

@@ -1,8 +1,7 @@
-// The test helpers that differ on Linux: iconv, mkdtemp, memfd and fork.
+// The test helpers that differ on Linux: iconv, mkdtemp and fork.
 #include <fcntl.h>
 #include <grp.h>
 #include <iconv.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,23 +41,6 @@ TempDir::TempDir() {
   std::string pattern = std::filesystem::temp_directory_path().string() + "/phonebook-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
-}
-
-int temporaryFile(const std::string& content) {
-  int fd = memfd_create("PhoneList.txt", 0);
-  if (fd < 0 || write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
-    throw std::runtime_error("no temporary file");
-  }
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string fileContent(int fd) {
-  std::string text(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
-  if (pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-    throw std::runtime_error("temporary file not read");
-  }
-  return text;
 }
 
 std::vector<std::string> terminalLocales() {

@@ -1,7 +1,5 @@
 // The test helpers that differ on Windows: the code page functions, and
 // CreateProcess with redirected handles and no console.
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
@@ -60,33 +58,6 @@ TempDir::TempDir() {
     }
   }
   throw std::runtime_error("no temporary directory");
-}
-
-int temporaryFile(const std::string& content) {
-  std::random_device random;
-  for (int tries = 0; tries < 100; ++tries) {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("phonebook-" + std::to_string(random()) + ".tmp");
-    int fd =
-        _open(path.string().c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_TEMPORARY, 0600);
-    if (fd < 0) continue;
-    if (_write(fd, content.data(), static_cast<unsigned>(content.size())) !=
-        static_cast<int>(content.size())) {
-      break;
-    }
-    _lseek(fd, 0, SEEK_SET);
-    return fd;
-  }
-  throw std::runtime_error("no temporary file");
-}
-
-std::string fileContent(int fd) {
-  std::string text(static_cast<std::size_t>(_lseek(fd, 0, SEEK_END)), '\0');
-  _lseek(fd, 0, SEEK_SET);
-  if (_read(fd, text.data(), static_cast<unsigned>(text.size())) != static_cast<int>(text.size())) {
-    throw std::runtime_error("temporary file not read");
-  }
-  return text;
 }
 
 std::vector<std::string> terminalLocales() {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/code_page_windows.h"
-#include "store/file_on_disk.h"
+#include "platform/file.h"
 #include "tests/phone_file_run.h"
 #include "tests/test_support.h"
 
@@ -65,19 +65,19 @@ TEST(CodePageTest, ACharacterSplitBetweenWritesWaitsForItsRest) {
 
 // A fill that writes part of a phone book and then fails, as a full disk
 // would.
-bool failingFill(int fd) {
-  return _write(fd, "Kim 1\r\n", 7) == 7 && false;
+bool failingFill(File& file) {
+  return file.write("Kim 1\r\n", 7) && false;
 }
 
-bool fill(int fd) {
-  return _write(fd, "Kim 1\r\n", 7) == 7;
+bool fill(File& file) {
+  return file.write("Kim 1\r\n", 7);
 }
 
 TEST(WindowsSaveTest, AFailedSaveLeavesTheOldFileAndNothingElse) {
   struct Case {
     const char* what;
     bool readOnly;
-    bool (*fill)(int fd);
+    bool (*fill)(File& file);
   };
   for (const Case& c : {Case{"a write that fails", false, failingFill},
                         Case{"a read-only file is never replaced", true, fill}}) {

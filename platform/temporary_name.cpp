@@ -1,4 +1,4 @@
-#include "store/file_on_disk.h"
+#include "platform/temporary_name.h"
 
 #include <chrono>
 #include <random>

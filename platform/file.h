@@ -1,0 +1,196 @@
+// Files, as the phone book needs them of the operating system: an open file
+// to read or write, opening the phone list file for reading, keeping a
+// second run away from it, and the steps of replacing it whole. This is the
+// only seam between the program and the file system; no descriptor or
+// handle crosses it.
+//
+// file_posix.cpp and replace_file_posix.cpp keep these promises on a POSIX
+// system, with the Linux-only means in file_linux.cpp; file_windows.cpp and
+// replace_file_windows.cpp keep them on Windows. Where a contract below
+// names one platform's means, the other's are in its files. file.cpp (the
+// one loop of reads and writes), replace_file.cpp (the order of the save's
+// steps) and temporary_name.cpp are the same everywhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace phonebook {
+
+// What tells one state of a file from another: which file it is (device
+// and file number) and its size and time of last change. Another program
+// that replaces the file, or writes to it, changes its stamp.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  std::uint64_t size = 0;
+  std::int64_t changed = 0;  // in nanoseconds, or the platform's own unit
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+// An open file. Reads and writes go on from where the last one ended. The
+// file is closed when the object goes.
+class File {
+ public:
+  virtual ~File() = default;
+
+  // Reads into `buffer` until it holds `size` bytes or the file ends.
+  // Returns the bytes read, or -1 with errno set when a read failed.
+  std::ptrdiff_t read(char* buffer, std::size_t size);
+
+  // Writes all `size` bytes of `data`. False, with errno set, when a write
+  // failed.
+  bool write(const char* data, std::size_t size);
+
+  // The file as it stands now; FileStamp{} when it cannot be looked at.
+  virtual FileStamp stamp() = 0;
+
+  // The size of the file where it is a regular one, else 0 (not known).
+  virtual std::uint64_t size() = 0;
+
+  // Goes back to where the file stood when it was opened, for a second
+  // reading. False where it cannot.
+  virtual bool rewind() = 0;
+
+ protected:
+  // One read or write of the system: it may move fewer bytes than asked,
+  // and returns -1 with errno set when it failed (EINTR: try again). A read
+  // returns 0 only at the end of the file.
+  virtual std::ptrdiff_t readSome(char* buffer, std::size_t size) = 0;
+  virtual std::ptrdiff_t writeSome(const char* data, std::size_t size) = 0;
+};
+
+enum class OpenResult {
+  kOpened,     // `file` is open for reading
+  kMissing,    // there is no file: the ordinary first run
+  kNotOpened,  // something is there, but not a regular file that could be opened
+};
+
+struct OpenedFile {
+  OpenResult result;
+  std::unique_ptr<File> file;  // open for reading when result is kOpened
+};
+
+// Opens `path` for reading when it is, at the end of any chain of symbolic
+// links, a regular file. Never blocks and never opens anything else: a
+// FIFO, a device, a socket or a directory gives kNotOpened.
+OpenedFile openRegularFile(const char* path);
+
+// The stamp of the file at `path`, at the end of any symbolic links;
+// FileStamp{} when there is none (or it cannot be looked at).
+FileStamp stampOfFile(const char* path);
+
+// Why a save to `path` could not succeed as things stand, as an errno
+// value, or 0 when nothing is seen to stand in its way: the directory is
+// not writable for this user (EACCES) or is on a file system mounted
+// read-only (EROFS), or the file is there and this user could not open it
+// for writing (EACCES), just as replaceFile would find.
+int whyCannotSave(const char* path);
+
+enum class LockResult {
+  kLocked,           // this run holds the lock until it ends
+  kLockedElsewhere,  // another run holds it
+  kCannotLock,       // the directory cannot be opened or locked: go on without
+};
+
+// Takes, without waiting, an exclusive advisory lock on the directory that
+// holds `path` (links followed), held until the program ends. The directory
+// rather than the file: a save renames a new file into place, and a lock on
+// the old file would not keep out a run started after it. Where the
+// directory cannot be read, the file itself is locked, if it is there.
+LockResult lockDirectoryOf(const char* path);
+
+// Removes from the directory that holds `path` (links followed) the
+// temporary files that a run of this program killed during its save left
+// behind: regular files of this user with names that isTemporaryFileName
+// accepts. Never follows a link, and leaves anything else of such a name
+// alone. REQUIRES: this run holds the lock of lockDirectoryOf(path), so
+// that no other run's save is under way there.
+void removeLeftoverFiles(const char* path);
+
+enum class SaveResult {
+  kSaved,           // the new file is in place and synced to disk
+  kSavedNotSynced,  // in place, but the directory could not be synced: a power
+                    // cut soon after could still bring back the old file
+  kFailed,          // nothing was changed
+};
+
+// The steps of putting a new file in place of an old one, as a platform
+// takes them; replaceFile runs them in this order, each once, writing the
+// content between create and sync. A step that fails returns false
+// (create: nullptr) with errno set to its error; no step follows but
+// discard, and not even that after resolve. Abstract so that a test can
+// fail any step.
+class SaveTarget {
+ public:
+  virtual ~SaveTarget() = default;
+
+  // Finds the file that `path` names, links followed, and checks that it
+  // may be replaced: it is a regular file that this user could open for
+  // writing (root may), or there is none yet.
+  virtual bool resolve(const char* path) = 0;
+
+  // Creates the new file in the target's directory, with the access of the
+  // old file where there is one. The target owns it.
+  virtual File* create() = 0;
+
+  // Puts what was written to the new file on the disk.
+  virtual bool sync() = 0;
+
+  // Makes the new file one that stays: it gets its temporary name where it
+  // was made without one, and is synced again.
+  virtual bool name() = 0;
+
+  // Closes the new file; fails where the close reports a late write error.
+  virtual bool close() = 0;
+
+  // Renames the new file over the old one, in one step of the file system.
+  virtual bool putInPlace() = 0;
+
+  // Makes the rename itself survive a power cut.
+  virtual bool syncDirectory() = 0;
+
+  // Closes the new file if it is open and removes it if it has a name,
+  // whatever step the save had reached.
+  virtual void discard() = 0;
+};
+
+// The platform's steps for one save. While the object lives, SIGINT,
+// SIGQUIT, SIGTERM and SIGHUP wait, and those that came meanwhile are
+// dropped when it goes: what the caller does next is what follows a save
+// (on Windows, Ctrl-C and Ctrl-Break are ignored meanwhile).
+std::unique_ptr<SaveTarget> newSaveTarget();
+
+// Runs the steps of `target` for `path`, with `fill` writing the whole
+// content to the new file and returning false, with errno set, when a
+// write fails. On kFailed the new file is discarded, the old one is as it
+// was, and errno holds the error of the step that failed.
+SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&));
+
+// Writes a new file with `fill` and puts it in place of the file at `path`,
+// atomically, following symbolic links so that a link stays a link. Refuses
+// a file that this user could not open for writing (root may), as a save
+// that opened it to write would. The new file keeps the old one's
+// permission bits, its group where this user may set it (and its owner
+// where the program runs as root), its POSIX ACL and its user extended
+// attributes. It is written unnamed where the file system allows, so that
+// a run killed part way leaves nothing behind, and named only once it is
+// whole and synced. Refuses to replace anything but a regular file.
+//
+// A power cut at any moment during the call leaves the old file or the new
+// one whole; once it has returned kSaved, the new one. A run killed during
+// it leaves the old file or the new one in place, and at most a temporary
+// file beside it (see removeLeftoverFiles): a whole one, or a partial one
+// where the file system has no unnamed files. Signals wait as newSaveTarget
+// says.
+//
+// On kFailed errno holds the system error of the step that failed (on
+// Windows, the nearest errno to its Windows error: EACCES for a file
+// denied, or held open by another program, ENOSPC for a full disk, EROFS
+// for a protected medium, EIO for any other).
+SaveResult replaceFile(const char* path, bool (*fill)(File&));
+
+}  // namespace phonebook

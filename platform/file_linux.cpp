@@ -1,0 +1,118 @@
+// The Linux-only means of the save: the new file written unnamed
+// (O_TMPFILE) and named through /proc once whole, and the extended
+// attributes and POSIX ACL of the old file carried over to it.
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_posix.h"
+#include "platform/temporary_name.h"
+
+namespace phonebook {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Extended attributes.
+//
+// A POSIX ACL is the attribute system.posix_acl_access; it is carried over
+// like user.*, and a save that cannot carry it fails, since the new file
+// would let other people in or keep them out. Attributes of other
+// namespaces (security.*, trusted.*) are copied where this user may set
+// them and skipped where not.
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+bool mustKeep(std::string_view attribute) {
+  return attribute == kAccessAcl || attribute.starts_with("user.");
+}
+
+// Fills `bytes` with what `get` gives: it is asked for the size first (with
+// no buffer), then for the bytes, again if they grew meanwhile (ERANGE).
+// False, with errno set, when `get` fails.
+template <class Get>
+bool fetchSized(std::string& bytes, Get get) {
+  for (;;) {
+    ssize_t size = get(nullptr, 0);
+    if (size < 0) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    size = get(bytes.data(), bytes.size());
+    if (size >= 0) {
+      bytes.resize(static_cast<std::size_t>(size));
+      return true;
+    }
+    if (errno != ERANGE) return false;
+  }
+}
+
+// The names of the extended attributes of `path`, or false when they could
+// not be listed. A file system without them has none.
+bool attributeNames(const std::string& path, std::vector<std::string>& names) {
+  std::string list;
+  if (!fetchSized(list, [&](char* buffer, std::size_t size) {
+        return listxattr(path.c_str(), buffer, size);
+      })) {
+    return errno == ENOTSUP;
+  }
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find('\0', at);
+    if (end == std::string::npos) end = list.size();
+    names.emplace_back(list, at, end - at);
+    at = end + 1;
+  }
+  return true;
+}
+
+bool copyAttribute(const std::string& from, int fd, const std::string& name) {
+  std::string value;
+  return fetchSized(value,
+                    [&](char* buffer, std::size_t size) {
+                      return getxattr(from.c_str(), name.c_str(), buffer, size);
+                    }) &&
+         fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
+}
+
+}  // namespace
+
+bool copyAttributes(const std::string& from, int fd) {
+  std::vector<std::string> names;
+  if (!attributeNames(from, names)) return false;
+  bool hasAcl = false;
+  for (const std::string& name : names) {
+    hasAcl = hasAcl || name == kAccessAcl;
+    if (!copyAttribute(from, fd, name) && mustKeep(name)) return false;
+  }
+  // A default ACL of the directory gives the new file an ACL of its own;
+  // the old file had none, so neither may the new one.
+  if (!hasAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Unnamed files.
+
+int openUnnamed(const std::string& directory, mode_t mode) {
+  return open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+}
+
+// Through /proc where it is mounted; otherwise AT_EMPTY_PATH, which needs
+// privilege.
+bool nameUnnamed(int fd, const std::string& directory, std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return tryTemporaryNames([&](const std::string& name) {
+           path = directory + "/" + name;
+           if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+               linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
+             return NameTry::kMade;
+           }
+           return errno == EEXIST ? NameTry::kTaken : NameTry::kFailed;
+         }) == NameTry::kMade;
+}
+
+}  // namespace phonebook

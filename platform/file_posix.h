@@ -1,0 +1,66 @@
+// What the POSIX files of the platform share: the open descriptor, paths,
+// and what they ask of the system beyond POSIX (unnamed new files and
+// extended attributes), which file_linux.cpp gives on Linux.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/file.h"
+
+namespace phonebook {
+
+// An open descriptor, closed with the object.
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override;
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  int descriptor() const { return fd_; }
+
+  // Closes the file now. False, with errno set, when the close reports an
+  // error: on network file systems, a write that failed late.
+  bool close();
+
+  FileStamp stamp() override;
+  std::uint64_t size() override;
+  bool rewind() override;
+
+ protected:
+  std::ptrdiff_t readSome(char* buffer, std::size_t size) override;
+  std::ptrdiff_t writeSome(const char* data, std::size_t size) override;
+
+ private:
+  int fd_;
+};
+
+// The directory part of `path`: "." for a bare name.
+std::string directoryOf(const std::string& path);
+
+// The file that `path` reaches: symbolic links followed, relative ones from
+// the directory of the link. The end of the chain need not exist yet. ""
+// with errno set when a link could not be looked at or read, or may not be
+// followed (EACCES, as the kernel's own rule says: a link that someone
+// else planted in a sticky directory that anyone may write).
+std::string followLinks(std::string path);
+
+// Opens a new file without a name in `directory`, for writing, with the
+// permission bits `mode` (less the umask). -1 with errno set where it
+// cannot; EOPNOTSUPP, EISDIR or EINVAL where the file system has no
+// unnamed files.
+int openUnnamed(const std::string& directory, mode_t mode);
+
+// Gives the unnamed file `fd` a fresh temporary name in `directory`, put in
+// `path`. False, with errno set, when none could be given; `path` then
+// holds the last name tried.
+bool nameUnnamed(int fd, const std::string& directory, std::string& path);
+
+// Puts on the new file `fd` the extended attributes of the file `from`, its
+// POSIX ACL among them, and no ACL where `from` has none. False, with errno
+// set, when one that must be kept (the ACL, user.*) could not be.
+bool copyAttributes(const std::string& from, int fd);
+
+}  // namespace phonebook

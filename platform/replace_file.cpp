@@ -1,0 +1,31 @@
+// The save's steps in their order, the same on every platform; what each
+// step does is the platform's (SaveTarget).
+#include <cerrno>
+
+#include "platform/file.h"
+
+namespace phonebook {
+
+SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)) {
+  if (!target.resolve(path)) return SaveResult::kFailed;
+  File* file = target.create();
+  bool whole = file != nullptr && fill(*file) && target.sync() && target.name() && target.close() &&
+               target.putInPlace();
+  if (!whole) {
+    // Removing what is left must not hide why the save failed.
+    int error = errno;
+    target.discard();
+    errno = error;
+    return SaveResult::kFailed;
+  }
+  // From here the save is done; syncing the directory only makes the
+  // rename itself survive a power cut.
+  return target.syncDirectory() ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
+}
+
+SaveResult replaceFile(const char* path, bool (*fill)(File&)) {
+  std::unique_ptr<SaveTarget> target = newSaveTarget();
+  return replaceFile(*target, path, fill);
+}
+
+}  // namespace phonebook

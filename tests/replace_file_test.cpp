@@ -1,0 +1,125 @@
+// The save's steps, run against a fake of the platform's: each step in
+// turn fails, and the save must report that step's error, discard the new
+// file, and leave the old one as it was.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tests/memory_file.h"
+
+namespace phonebook {
+namespace {
+
+using Steps = std::vector<std::string>;
+
+// Every step succeeds but `failing`, which fails with `error`.
+class FakeSaveTarget final : public SaveTarget {
+ public:
+  FakeSaveTarget(std::string failing, int error) : failing_(std::move(failing)), error_(error) {}
+
+  std::string old = "Ahn 1\r\n";  // the file in place
+  Steps steps;                    // the steps called, in order
+
+  bool resolve(const char*) override { return step("resolve"); }
+  File* create() override {
+    if (!step("create")) return nullptr;
+    made_ = std::make_unique<testing::MemoryFile>();
+    if (failing_ == "write") made_->writeError = error_;
+    return made_.get();
+  }
+  bool sync() override { return step("sync"); }
+  bool name() override { return step("name"); }
+  bool close() override { return step("close"); }
+  bool putInPlace() override {
+    if (!step("rename")) return false;
+    old = made_->content();
+    return true;
+  }
+  bool syncDirectory() override { return step("sync directory"); }
+  void discard() override {
+    steps.push_back("discard");
+    errno = 0;  // as a removal that succeeds may leave it
+  }
+
+ private:
+  bool step(const char* name) {
+    steps.push_back(name);
+    if (failing_ != name) return true;
+    errno = error_;
+    return false;
+  }
+
+  std::string failing_;
+  int error_;
+  std::unique_ptr<testing::MemoryFile> made_;
+};
+
+bool fill(File& file) {
+  return file.write("Kim 1\r\n", 7);
+}
+
+TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
+  const Steps all = {"resolve", "create", "sync", "name", "close", "rename", "sync directory"};
+  // The steps up to the failing one, then discard where the new file was begun.
+  auto failedAt = [&](std::size_t step) {
+    Steps steps(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(step) + 1);
+    if (step > 0) steps.push_back("discard");
+    return steps;
+  };
+  struct Case {
+    std::string failing;
+    int error;
+    SaveResult result;
+    Steps steps;
+  };
+  const Case cases[] = {
+      {"none", 0, SaveResult::kSaved, all},
+      {"resolve", EACCES, SaveResult::kFailed, failedAt(0)},
+      {"create", EROFS, SaveResult::kFailed, failedAt(1)},
+      {"write", ENOSPC, SaveResult::kFailed, failedAt(1)},
+      {"sync", EIO, SaveResult::kFailed, failedAt(2)},
+      {"name", EEXIST, SaveResult::kFailed, failedAt(3)},
+      {"close", EBADF, SaveResult::kFailed, failedAt(4)},
+      {"rename", EXDEV, SaveResult::kFailed, failedAt(5)},
+      {"sync directory", EIO, SaveResult::kSavedNotSynced, all},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    FakeSaveTarget target(c.failing, c.error);
+    errno = 0;
+    EXPECT_EQ(replaceFile(target, "PhoneList.txt", fill), c.result);
+    EXPECT_EQ(target.steps, c.steps);
+    if (c.result == SaveResult::kFailed) {
+      EXPECT_EQ(errno, c.error);
+      EXPECT_EQ(target.old, "Ahn 1\r\n");
+    } else {
+      EXPECT_EQ(target.old, "Kim 1\r\n");
+    }
+  }
+}
+
+// The one loop of reads and writes takes what the system gives in pieces,
+// and tries again where a call was interrupted.
+TEST(FileTest, ReadsAndWritesWholeThroughShortAndInterruptedCalls) {
+  testing::MemoryFile file;
+  file.piece = 3;
+  file.interrupted = true;
+  EXPECT_TRUE(file.write("Kim 1\r\nLee 2\r\n", 14));
+  EXPECT_EQ(file.content(), "Kim 1\r\nLee 2\r\n");
+  ASSERT_TRUE(file.rewind());
+  char read[20] = {};
+  EXPECT_EQ(file.read(read, 10), 10);
+  EXPECT_EQ(file.read(read + 10, 10), 4);
+  EXPECT_EQ(std::string(read), "Kim 1\r\nLee 2\r\n");
+  file.writeError = ENOSPC;
+  errno = 0;
+  EXPECT_FALSE(file.write("x", 1));
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+}  // namespace
+}  // namespace phonebook
