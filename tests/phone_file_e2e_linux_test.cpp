@@ -97,6 +97,26 @@ TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) 
   EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
 }
 
+TEST(PhoneFileRunTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
+  TempDir dir;
+  testing::Outcome second;
+  bool savedMeanwhile = true;
+  testing::Run first = script("");
+  first.later = {cp949("원하시는 메뉴를 선택해주세요: "),
+                 [&] {
+                   second = runPhonebook(dir.path(), script("1\nKim\n1\n0\n"));
+                   savedMeanwhile = fs::exists(dir.file("PhoneList.txt"));
+                 },
+                 "1\nAhn\n1\n0\n"};
+  testing::Outcome outcome = runPhonebook(dir.path(), first);
+  EXPECT_EQ(second.output, cp949("\n이 전화번호부는 이미 다른 창에서 열려 있습니다.\n"));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_FALSE(savedMeanwhile);
+  // The first goes on as if nothing happened, and saves.
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\n");
+}
+
 TEST(PhoneFileRunTest, SaveKeepsPermissionBitsAndFollowsSymbolicLinks) {
   TempDir dir;
   fs::create_directory(dir.file("books"));

@@ -128,30 +128,6 @@ TEST(TerminalTest, CtrlCDuringAPauseRestoresTheTerminal) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));  // nothing saved
 }
 
-TEST(TerminalTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
-  testing::TempDir dir;
-  int master = -1;
-  pid_t first = startOnTerminal(dir, {}, master);
-  ASSERT_GE(first, 0);
-  const std::string prompt = cp949("원하시는 메뉴를 선택해주세요: ");
-  ASSERT_NE(readUntil(master, prompt, 10).find(prompt), std::string::npos);
-
-  testing::Outcome second = testing::runPhonebook(dir.path(), testing::script("1\nKim\n1\n0\n"));
-  EXPECT_EQ(second.output, cp949("\n이 전화번호부는 이미 다른 창에서 열려 있습니다.\n"));
-  EXPECT_EQ(second.status, 1);
-  EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));
-
-  // The first goes on as if nothing happened, and saves.
-  ASSERT_EQ(write(master, "1\nAhn\n1\n", 8), 8);
-  ASSERT_NE(readUntil(master, kPausePrompt, 10).find(kPausePrompt), std::string::npos);
-  ASSERT_EQ(write(master, "k0\n", 3), 3);
-  int status = -1;
-  waitpid(first, &status, 0);
-  close(master);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "Ahn 1\r\n");
-}
-
 TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
   struct Typing {
     const char* what;
