@@ -57,6 +57,9 @@ class Utf8Detector {
   void feed(std::string_view piece);
   bool isUtf8() const { return valid_ && needed_ == 0 && wide_; }
 
+  // False once what was fed cannot be the start of a UTF-8 text.
+  bool mayBeUtf8() const { return valid_; }
+
  private:
   bool valid_ = true;
   bool wide_ = false;  // a character of three bytes or more was seen

@@ -21,18 +21,15 @@ constexpr std::size_t kIoChunk = 64 * 1024;
 
 // What reading a file to its end gave.
 enum class ReadResult {
-  kWhole,         // every byte was read and, where converted, held whole
-  kNotWhole,      // a read failed
-  kUtf8Unmarked,  // read as CP949, but the file is UTF-8: read it again
+  kWhole,     // every byte was read and, where converted, held whole
+  kNotWhole,  // a read failed
+  kNotUtf8,   // read as UTF-8 on a guess, but the file is not: read it again
 };
 
-// Feeds the loader the file as it stands: the first `firstSize` bytes of
-// it, already read into `chunk`, then the rest, read through `chunk`. Tells
-// whether the file was UTF-8.
+// Feeds the loader `chunk`'s first `firstSize` bytes, then the rest of the
+// file as it stands, read through `chunk`.
 ReadResult readAsCp949(File& file, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
                        RecordReader& reader) {
-  Utf8Detector detector;
-  detector.feed({chunk.data(), firstSize});
   reader.feed(chunk.data(), firstSize);
   for (;;) {
     std::ptrdiff_t got = file.read(chunk.data(), chunk.size());
@@ -42,22 +39,24 @@ ReadResult readAsCp949(File& file, std::array<char, kIoChunk>& chunk, std::size_
       reader.finish();
       return ReadResult::kNotWhole;
     }
-    detector.feed({chunk.data(), static_cast<std::size_t>(got)});
     reader.feed(chunk.data(), static_cast<std::size_t>(got));
   }
   reader.finish();
-  return detector.isUtf8() ? ReadResult::kUtf8Unmarked : ReadResult::kWhole;
+  return ReadResult::kWhole;
 }
 
 // The text of one conversion. Smaller than a read of a CP949 file: its
-// converted copy is held on the heap, and a small file should cost little.
-constexpr std::size_t kConvertChunk = 4096;
+// converted copy is held on the heap, and a small file should cost little;
+// iconv converts pieces of this size as fast as the whole at once.
+constexpr std::size_t kConvertChunk = 16 * 1024;
 
 // Feeds the loader the rest of the file converted from `encoding`: first
 // `first`, bytes of it already read, then what `file` still holds, which is
-// `fileLeft` bytes where that is known (else 0).
+// `fileLeft` bytes where that is known (else 0). Where `utf8` is given, the
+// file was taken for UTF-8 on a guess: every raw piece goes to it too, and
+// kNotUtf8 says at the end that the guess was wrong.
 ReadResult readConverted(File& file, FileEncoding encoding, std::string_view first,
-                         std::size_t fileLeft, RecordReader& reader) {
+                         std::size_t fileLeft, RecordReader& reader, Utf8Detector* utf8 = nullptr) {
   std::array<char, kConvertChunk> chunk;
   std::string converted;
   converted.reserve(kConvertChunk);
@@ -78,6 +77,7 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
       got = static_cast<std::size_t>(part);
       fileLeft -= std::min(fileLeft, got);
     }
+    if (utf8 != nullptr) utf8->feed({chunk.data() + carried, got});
     std::size_t held = carried + got;
     // At the end of the file a cut character is converted as it is, and lost.
     std::size_t take = got == 0 ? held : wholeCharsLength({chunk.data(), held}, encoding);
@@ -94,7 +94,41 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
     std::memmove(chunk.data(), chunk.data() + take, carried);
   }
   reader.finish();
-  return ReadResult::kWhole;
+  return utf8 == nullptr || utf8->isUtf8() ? ReadResult::kWhole : ReadResult::kNotUtf8;
+}
+
+// Feeds the loader a file without a mark that is not UTF-16: `chunk`'s
+// first `firstSize` bytes, then the rest. Its encoding is told by the rule
+// of Utf8Detector, which needs the whole file, but the file is read once
+// all the same. While every byte is ASCII, CP949 and UTF-8 read alike. At
+// the first piece with a byte of 0x80 or more, a file that is still valid
+// UTF-8 there is read as UTF-8 from that piece on, and any other as CP949
+// (a CP949 file with Hangul fails the test at its first syllable). Only
+// where that guess proves wrong by the end of the file is it read again,
+// from its start, as CP949.
+ReadResult readUnmarked(File& file, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
+                        std::size_t fileLeft, RecordReader& reader) {
+  Utf8Detector utf8;
+  std::size_t got = firstSize;
+  while (got > 0 && isAscii({chunk.data(), got})) {
+    utf8.feed({chunk.data(), got});
+    reader.feed(chunk.data(), got);
+    std::ptrdiff_t part = file.read(chunk.data(), chunk.size());
+    if (part < 0) {
+      reader.finish();
+      return ReadResult::kNotWhole;
+    }
+    got = static_cast<std::size_t>(part);
+    fileLeft -= std::min(fileLeft, got);
+  }
+  if (got == 0) {
+    reader.finish();
+    return ReadResult::kWhole;
+  }
+  Utf8Detector ahead = utf8;
+  ahead.feed({chunk.data(), got});
+  if (!ahead.mayBeUtf8()) return readAsCp949(file, chunk, got, reader);
+  return readConverted(file, FileEncoding::kUtf8, {chunk.data(), got}, fileLeft, reader, &utf8);
 }
 
 }  // namespace
@@ -119,20 +153,21 @@ LoadResult readPhoneList(File& file) {
       EncodingMark mark = encodingMark(first);
       if (mark.encoding == FileEncoding::kCp949) mark.encoding = unmarkedUtf16(first);
       if (mark.encoding == FileEncoding::kCp949) {
-        read = readAsCp949(file, sample, first.size(), reader);
+        read = readUnmarked(file, sample, first.size(), left, reader);
       } else {
         reader.expect(size - std::min(size, mark.length));
         read = readConverted(file, mark.encoding, first.substr(mark.length), left, reader);
       }
     }
-    if (read == ReadResult::kUtf8Unmarked) {
-      // A file that cannot be taken again from its start keeps its CP949
+    if (read == ReadResult::kNotUtf8) {
+      // A file that cannot be taken again from its start keeps its UTF-8
       // reading, which does not hold it as written.
       read = ReadResult::kNotWhole;
       if (file.rewind()) {
         reader.restart();
         reader.expect(size);
-        read = readConverted(file, FileEncoding::kUtf8, {}, size, reader);
+        got = file.read(sample.data(), sample.size());
+        if (got >= 0) read = readAsCp949(file, sample, static_cast<std::size_t>(got), reader);
       }
     }
     if (!linkRecords(reader)) return LoadResult::kNoStorage;

@@ -89,6 +89,8 @@ TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
       {large, large, 0},
       {"홍길동 010\r\n😀 1\r\n", "홍길동 010\r\n? 1\r\n", 1},
       {withEmoji, withMarks, 572},
+      // The first character past ASCII comes after the first piece.
+      {"Ahn 1\n" + std::string(70000, ' ') + "홍길동 2\n", "Ahn 1\n홍길동 2\n", 0},
   };
   for (const auto& book : books) {
     loadText(cp949(book.asCp949));
@@ -138,6 +140,10 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
        {"?x:4", "B?C:2", "Kim:010-1234-5678", "Lee:3", "Park:02-555-6666"},
        {1, 6}},
       {"Kim 010\0\n"s, {"Kim:010?"}, {1}},
+      // UTF-8 in all of its first piece past ASCII, CP949 further on.
+      {"\xED\x95\x9C 1" + std::string(70000, ' ') + cp949("홍길동 3"),
+       {cp949("홍길동:3"), "\xED\x95\x9C:1"},
+       {}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(loadText(c.file), LoadResult::kLoaded) << c.file;
