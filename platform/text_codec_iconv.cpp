@@ -21,19 +21,20 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 // refusedLength(rest) bytes of it. Returns false when any was refused.
 template <class RefusedLength>
 bool convertReplacing(iconv_t converter, std::string_view text, std::string& out,
-                      RefusedLength refusedLength, char replacement = '?') {
+                      RefusedLength refusedLength, char replacement = '?', std::size_t growth = 1) {
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
   bool whole = true;
   char* source = const_cast<char*>(text.data());
   std::size_t sourceLeft = text.size();
   // Straight into `out`, with room for what the rest can become: each time
   // iconv runs out of room it must take its last step again, which in
-  // small pieces costs four times the conversion itself. No encoding here
-  // makes more than twice the bytes of CP949 or UTF-8 (UTF-8 makes at most
-  // three of two); a larger one is given more room when it asks.
+  // small pieces costs four times the conversion itself. `growth` bytes for
+  // each byte of `text` is enough for the common case (CP949 into UTF-8
+  // makes at most three bytes of two; into CP949 never more than it takes);
+  // a conversion that needs more is given more room when it asks.
   std::size_t used = out.size();
   auto convert = [&](char** from, std::size_t* fromLeft) {
-    out.resize(used + 2 * sourceLeft + 16);
+    out.resize(used + growth * sourceLeft + 16);
     char* target = out.data() + used;
     std::size_t room = out.size() - used;
     std::size_t result = iconv(converter, from, fromLeft, &target, &room);
@@ -126,7 +127,8 @@ void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
     return;
   }
   // A byte that begins no CP949 character is one "?"; the next is tried.
-  convertReplacing(converters_->toTerminal, cp949, out, [](std::string_view) { return 1; });
+  convertReplacing(
+      converters_->toTerminal, cp949, out, [](std::string_view) { return 1; }, '?', 2);
 }
 
 void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {

@@ -59,7 +59,8 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
                          std::size_t fileLeft, RecordReader& reader, Utf8Detector* utf8 = nullptr) {
   std::array<char, kConvertChunk> chunk;
   std::string converted;
-  converted.reserve(kConvertChunk);
+  // Room for a whole piece as its converter asks (see convertToCp949).
+  converted.reserve(kConvertChunk + 64);
   // Bytes read but not yet converted: a character cut by the last read.
   std::size_t carried = 0;
   for (;;) {
