@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "store/entry_storage.h"
 
 namespace phonebook {
 namespace {

@@ -33,19 +33,6 @@ int compareNames(const char* a, const char* b);
 // be obtained. The caller owns it until it is inserted.
 PhoneEntry* newEntry(const char* name, const char* phone);
 
-// Storage for one entry, its texts and link not yet set; nullptr when it
-// cannot be obtained. The caller owns it until it is inserted.
-PhoneEntry* allocateEntry();
-
-// Makes storage for `count` entries at once, for a load: allocateEntry then
-// hands them out one after another, from one block instead of one
-// allocation each. Each entry is still released on its own when deleted:
-// its place goes to the next new entry, and the block is returned once all
-// of its entries are gone. Returns false, changing nothing, when the block
-// cannot be obtained. Builds that check memory (PHONEBOOK_ENTRY_BLOCKS off)
-// allocate every entry on its own, so that each entry's lifetime is seen.
-bool reserveEntries(std::size_t count);
-
 // Links `entry` into the list at its place by name. Equal names: after the
 // first entry when it has that name, otherwise in front of the entries of
 // that name. The list owns `entry` afterwards.
