@@ -12,12 +12,14 @@
 namespace phonebook {
 namespace {
 
-// One record of the file: where its name starts in the packed texts (which
-// is also its place in file order), and the first eight bytes of the name
-// as a number, so that most comparisons need not look further.
+// One record of the file: the first eight bytes of its name as a number,
+// and the name's length, so that most comparisons need not look further,
+// and where the name starts in the packed texts (which is also its place in
+// file order).
 struct Record {
   std::uint64_t key;
-  std::size_t offset;
+  std::uint64_t offset : 56;
+  std::uint64_t length : 8;
 };
 
 using Records = std::vector<Record, PopulatedAllocator<Record>>;
@@ -34,11 +36,12 @@ int compareTexts(PackedText a, PackedText b) {
   return a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
 }
 
-// Names hold no zero byte, so equal keys whose last byte is zero mean the
-// names ended within the key and are equal; otherwise both go on past it.
+// Names hold no zero byte, so under equal keys a name that ends within the
+// key is the start of the other: the shorter sorts first. Only two names
+// that both go on past the key are compared further.
 int compareRecordNames(const char* texts, const Record& a, const Record& b) {
   if (a.key != b.key) return a.key < b.key ? -1 : 1;
-  if ((a.key & 0xFF) == 0) return 0;
+  if (a.length <= 8 || b.length <= 8) return a.length < b.length ? -1 : a.length > b.length;
   PackedText nameA = textAt(texts + a.offset);
   PackedText nameB = textAt(texts + b.offset);
   return compareTexts({nameA.bytes + 8, nameA.length - 8}, {nameB.bytes + 8, nameB.length - 8});
@@ -83,7 +86,7 @@ Records sortedRecords(const RecordReader& reader) {
   PackedText smallest{nullptr, 0};
   for (std::size_t at = 0; at < texts.size();) {
     PackedText name = textAt(texts.data() + at);
-    records.push_back({nameKey(name), at});
+    records.push_back({nameKey(name), at, name.length});
     if (smallest.bytes == nullptr || compareTexts(name, smallest) < 0) {
       newFirsts.push_back(at);
       smallest = name;

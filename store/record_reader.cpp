@@ -1,25 +1,8 @@
 #include "store/record_reader.h"
 
-#include <array>
-
-#include "text/byte_rules.h"
 #include "text/encodings.h"
 
 namespace phonebook {
-namespace {
-
-constexpr auto kWhiteSpace = [] {
-  std::array<bool, 256> table{};
-  for (int byte = 0; byte < 256; ++byte)
-    table[byte] = isWhiteSpace(static_cast<unsigned char>(byte));
-  return table;
-}();
-
-}  // namespace
-
-bool isSeparator(char byte) {
-  return kWhiteSpace[static_cast<unsigned char>(byte)];
-}
 
 bool isStorableText(std::string_view text) {
   return !text.empty() && std::none_of(text.begin(), text.end(), isSeparator);
@@ -27,7 +10,7 @@ bool isStorableText(std::string_view text) {
 
 void RecordReader::endToken(std::string_view token) {
   std::size_t field = haveName_ ? kPhoneSize : kNameSize;
-  token = token.substr(0, cp949FitLength(token, field - 1));
+  if (token.size() >= field) token = token.substr(0, cp949FitLength(token, field - 1));
   // A character that was lost (or a zero byte, which no entry can hold) is
   // kept as "?", and its record marked.
   char kept[kTokenKeep];

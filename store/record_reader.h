@@ -7,13 +7,17 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "platform/memory.h"
 #include "store/phone_list.h"
+#include "text/byte_rules.h"
 
 namespace phonebook {
 
@@ -22,8 +26,44 @@ namespace phonebook {
 // record of the file by a token.
 bool isStorableText(std::string_view text);
 
-// isWhiteSpace as a table: the token scan asks it of every byte of the file.
-bool isSeparator(char byte);
+// isWhiteSpace as a table, for the token scan.
+inline constexpr auto kSeparators = [] {
+  std::array<bool, 256> table{};
+  for (int byte = 0; byte < 256; ++byte)
+    table[byte] = isWhiteSpace(static_cast<unsigned char>(byte));
+  return table;
+}();
+
+inline bool isSeparator(char byte) {
+  return kSeparators[static_cast<unsigned char>(byte)];
+}
+
+// The end of the token that starts at `at`: the first separator before
+// `end`, or `end`. Eight bytes at a time: only a byte below 0x21 can be
+// white space, and a word without one is passed whole.
+inline const char* tokenEnd(const char* at, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  // The first byte in memory must be the lowest of the word, for a borrow
+  // runs only towards higher bytes, that is later ones.
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - at >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      // The high bit of the first byte below 0x21 is set, and none before it.
+      std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighs;
+      if (low == 0) {
+        at += 8;
+        continue;
+      }
+      at += std::countr_zero(low) / 8;
+      if (isSeparator(*at)) return at;
+      ++at;  // a control byte, which is part of the token
+    }
+  }
+  while (at < end && !isSeparator(*at)) ++at;
+  return at;
+}
 
 // The bytes of a token worth keeping: one more than the larger field holds,
 // so that the cut to a field sees the character that straddles its end.
@@ -72,7 +112,7 @@ class RecordReader {
     const char* at = data;
     while (at < end) {
       const char* start = at;
-      while (at < end && !isSeparator(*at)) ++at;
+      at = tokenEnd(at, end);
       std::size_t length = static_cast<std::size_t>(at - start);
       if (tokenLength_ > 0 || at == end) {
         gather(start, length);

@@ -179,6 +179,11 @@ TEST_F(PhoneFileTest, OddTokensLongTokensAndZeroBytes) {
   // after it keep their pairing.
   loadText("ab\0cd 1 \0x 2 Lee 3"s);
   EXPECT_EQ(contents(), (Items{"?x:2", "Lee:3", "ab?cd:1"}));
+  clearList();
+
+  // Other control bytes belong to their token, wherever they stand in it.
+  loadText("\001bcdefgh\037ij 0\177\010\016 Lee 2");
+  EXPECT_EQ(contents(), (Items{"\001bcdefgh\037ij:0\177\010\016", "Lee:2"}));
 }
 
 TEST_F(PhoneFileTest, WritesOneRecordPerLineWithCrLf) {
