@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -237,6 +239,27 @@ TEST_F(PhoneFileTest, FastLoadEqualsOneByOneInsertionOnRandomFiles) {
     ASSERT_EQ(contents(), expected) << "round " << round << ":\n" << file;
     clearList();
   }
+
+  // A load large enough to be sorted in parts, against the rule of
+  // insertion kept name by name (inserting one by one would take minutes):
+  // a record goes in front of its name's entries, or right after the
+  // first entry of the list when that has its name.
+  std::map<std::string, std::deque<std::string>> byName;
+  std::string file;
+  for (std::size_t i = 0; i < 100000; ++i) {
+    std::string name = names[random() % names.size()];
+    if (random() % 2) name = (name + std::to_string(random() % 4000)).substr(0, kNameSize - 1);
+    std::string phone = std::to_string(i);
+    file += name + " " + phone + "\n";
+    std::deque<std::string>& entries = byName[name];
+    bool first = byName.begin()->first == name && !entries.empty();
+    entries.insert(entries.begin() + (first ? 1 : 0), name + ":" + phone);
+  }
+  Items expected;
+  for (const auto& [name, entries] : byName)
+    expected.insert(expected.end(), entries.begin(), entries.end());
+  loadText(file);
+  EXPECT_EQ(contents(), expected);
 }
 
 // A large load makes its entries in one block; deleting and adding after it
