@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -25,10 +26,14 @@ struct Record {
 
 using Records = std::vector<Record, PopulatedAllocator<Record>>;
 
+// The packed copy has room for a whole field after its last text, so eight
+// bytes can be read from any name.
 std::uint64_t nameKey(PackedText name) {
-  std::uint64_t key = 0;
-  for (std::size_t i = 0; i < 8; ++i) key = key << 8 | (i < name.length ? name.bytes[i] : 0);
-  return key;
+  std::uint64_t key;
+  std::memcpy(&key, name.bytes, 8);
+  if constexpr (std::endian::native == std::endian::little) key = __builtin_bswap64(key);
+  // Names are never empty: the shift is less than 64.
+  return name.length >= 8 ? key : key & ~std::uint64_t{0} << 8 * (8 - name.length);
 }
 
 int compareTexts(PackedText a, PackedText b) {
@@ -114,10 +119,13 @@ Records sortedRecords(const RecordReader& reader) {
   // before every record read until then.
   std::vector<std::size_t> newFirsts;
   PackedText smallest{nullptr, 0};
+  std::uint64_t smallestKey = 0;
   for (std::size_t at = 0; at < texts.size();) {
     PackedText name = textAt(texts.data() + at);
     records.push_back({nameKey(name), at, name.length});
-    if (smallest.bytes == nullptr || compareTexts(name, smallest) < 0) {
+    if (smallest.bytes == nullptr ||
+        (records.back().key <= smallestKey && compareTexts(name, smallest) < 0)) {
+      smallestKey = records.back().key;
       newFirsts.push_back(at);
       smallest = name;
     }
