@@ -123,13 +123,7 @@ int Console::getByte() {
 }
 
 void appendShown(std::string& out, std::string_view text) {
-  // The usual texts, asked of a whole list at once: ASCII without a
-  // control byte, or KS X 1001 characters only (every byte 0xA1..0xFE, in
-  // pairs, as a name in Hangul is).
-  if ((isAscii(text) && !hasControlByte(text)) ||
-      (text.size() % 2 == 0 && std::all_of(text.begin(), text.end(), [](char c) {
-         return static_cast<unsigned char>(c) >= 0xA1 && static_cast<unsigned char>(c) <= 0xFE;
-       }))) {
+  if (isShownAsItIs(text)) {
     out.append(text);
     return;
   }

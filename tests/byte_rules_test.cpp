@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -36,21 +37,28 @@ TEST(ByteRulesTest, OnlyBytesThatBeginACp949CharacterAreShown) {
   }
 }
 
-TEST(ByteRulesTest, FindsAControlByteAnywhereAmongAnyOtherBytes) {
+TEST(ByteRulesTest, TellsTextsShownAsTheyAreWhateverByteStandsAnywhere) {
+  auto allIn = [](std::string_view text, int low, int high) {
+    return std::all_of(text.begin(), text.end(), [&](char c) {
+      return static_cast<unsigned char>(c) >= low && static_cast<unsigned char>(c) <= high;
+    });
+  };
   // Every byte value at every place of texts up to three words long, among
-  // bytes that sit next to the limits (0x20, 0x7E, 0x80, 0xFF).
-  for (std::size_t length = 1; length <= 24; ++length) {
-    for (std::size_t at = 0; at < length; ++at) {
-      for (int byte = 0; byte < 256; ++byte) {
-        std::string text(length, '\x80');
-        for (std::size_t i = 0; i < length; ++i) text[i] = "\x20\x7E\x80\xFF"[i % 4];
-        text[at] = static_cast<char>(byte);
-        bool control = byte < 0x20 || byte == 0x7F;
-        ASSERT_EQ(hasControlByte(text), control) << length << " " << at << " " << byte;
+  // printable ASCII or KS X 1001 bytes that sit next to their limits.
+  for (std::string_view limits : {"\x20\x7E\x21", "\xA1\xFE\xB0"}) {
+    for (std::size_t length = 1; length <= 24; ++length) {
+      for (std::size_t at = 0; at < length; ++at) {
+        for (int byte = 0; byte < 256; ++byte) {
+          std::string text(length, ' ');
+          for (std::size_t i = 0; i < length; ++i) text[i] = limits[i % 3];
+          text[at] = static_cast<char>(byte);
+          bool shown = allIn(text, 0x20, 0x7E) || (length % 2 == 0 && allIn(text, 0xA1, 0xFE));
+          ASSERT_EQ(isShownAsItIs(text), shown) << length << " " << at << " " << byte;
+        }
       }
     }
   }
-  EXPECT_FALSE(hasControlByte(""));
+  EXPECT_TRUE(isShownAsItIs(""));
 }
 
 }  // namespace

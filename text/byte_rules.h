@@ -22,39 +22,43 @@ constexpr bool isControlByte(unsigned char byte) {
   return byte < 0x20 || byte == 0x7F;
 }
 
-// True when `text` holds a control byte. Eight bytes at a time, and inline:
-// a list of a million entries asks it two million times.
-inline bool hasControlByte(std::string_view text) {
+// True when a terminal shows `text` as it is, as the usual names and
+// numbers are: printable ASCII only (0x20..0x7E), or KS X 1001 characters
+// only (every byte 0xA1..0xFE, in pairs, as a name in Hangul is). Eight
+// bytes at a time, and inline: a list of a million entries asks it two
+// million times.
+inline bool isShownAsItIs(std::string_view text) {
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kHighs = 0x8080808080808080;
-  // A byte below 0x20 borrows into its high bit when 0x20 is taken from it,
-  // which no byte of 0x80 or above can show (~word clears its high bit); a
-  // byte of 0x7F is one that becomes zero when xored with it. Borrows can
-  // mark further bytes, but only after a byte that truly matched.
-  auto matches = [](std::uint64_t word) {
+  if (text.empty()) return true;
+  // KS X 1001 bytes are printable ASCII other than the space with the high
+  // bit set: with it flipped, the same test takes both.
+  const bool wide = static_cast<unsigned char>(text[0]) >= 0x80;
+  if (wide && text.size() % 2 != 0) return false;
+  const std::uint64_t flip = wide ? kHighs : 0;
+  const std::uint64_t lowest = kOnes * (wide ? 0x21 : 0x20);
+  // A byte with the high bit; a byte below the lowest, which borrows into
+  // its high bit (a borrow can mark further bytes, but only after a byte
+  // that truly matched); or 0x7F, which becomes zero when xored with it.
+  auto refused = [&](std::uint64_t word) {
+    word ^= flip;
     std::uint64_t del = word ^ (kOnes * 0x7F);
-    return (((word - kOnes * 0x20) & ~word) | ((del - kOnes) & ~del)) & kHighs;
+    return ((word | ((word - lowest) & ~word) | ((del - kOnes) & ~del)) & kHighs) != 0;
   };
-  auto wordAt = [&](std::size_t at) {
+  std::size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
     std::uint64_t word;
     std::memcpy(&word, text.data() + at, 8);
-    return word;
-  };
-  if (text.size() < 8) {
-    for (char c : text) {
-      if (isControlByte(static_cast<unsigned char>(c))) return true;
-    }
-    return false;
+    if (refused(word)) return false;
   }
-  for (std::size_t at = 0; at + 8 < text.size(); at += 8) {
-    if (matches(wordAt(at))) return true;
-  }
-  // The last eight bytes, which may overlap the words before.
-  return matches(wordAt(text.size() - 8)) != 0;
+  // The rest in a word of bytes that pass ('a', or 0xE1 when flipped).
+  std::uint64_t word = (kOnes * 'a') ^ flip;
+  std::memcpy(&word, text.data() + at, text.size() - at);
+  return !refused(word);
 }
 
 // True when every byte of `text` is below 0x80. Eight bytes at a time, as
-// hasControlByte.
+// isShownAsItIs.
 inline bool isAscii(std::string_view text) {
   constexpr std::uint64_t kHighs = 0x8080808080808080;
   std::size_t at = 0;
