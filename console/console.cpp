@@ -26,6 +26,16 @@ void Console::print(std::string_view text) {
   if (output_.size() >= kOutputChunk) flush();
 }
 
+void Console::printPiece(std::string& text) {
+  if (codec_.passesThrough() && output_.empty()) {
+    output_.swap(text);
+    if (output_.size() >= kOutputChunk) flush();
+  } else {
+    print(text);
+  }
+  text.clear();
+}
+
 void Console::printFormat(std::string_view format, std::initializer_list<std::string_view> args) {
   auto arg = args.begin();
   std::size_t start = 0;

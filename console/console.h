@@ -27,6 +27,11 @@ class Console {
   // Queues CP949 `text` for the screen.
   void print(std::string_view text);
 
+  // Queues CP949 `text` for the screen and leaves it empty, its room kept:
+  // where the terminal takes CP949 as it is, a large piece is handed over
+  // rather than copied.
+  void printPiece(std::string& text);
+
   // Queues `format` with each "%s" replaced by the next of `args`, texts of
   // the phone book, shown as appendShown shows them.
   void printFormat(std::string_view format, std::initializer_list<std::string_view> args);

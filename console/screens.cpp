@@ -56,12 +56,9 @@ void printList(Console& console) {
     lines += "\t\t";
     appendShown(lines, entry->phone);
     lines += '\n';
-    if (lines.size() >= kListPiece) {
-      console.print(lines);
-      lines.clear();
-    }
+    if (lines.size() >= kListPiece) console.printPiece(lines);
   }
-  console.print(lines);
+  console.printPiece(lines);
 }
 
 PhoneEntry* searchEntry(Console& console) {

@@ -45,16 +45,22 @@ inline bool isShownAsItIs(std::string_view text) {
     std::uint64_t del = word ^ (kOnes * 0x7F);
     return ((word | ((word - lowest) & ~word) | ((del - kOnes) & ~del)) & kHighs) != 0;
   };
-  std::size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
+  auto wordAt = [&](std::size_t at) {
     std::uint64_t word;
     std::memcpy(&word, text.data() + at, 8);
-    if (refused(word)) return false;
+    return word;
+  };
+  if (text.size() < 8) {
+    // The bytes after bytes that pass ('a', or 0xE1 when flipped).
+    std::uint64_t word = (kOnes * 'a') ^ flip;
+    for (char byte : text) word = word << 8 | static_cast<unsigned char>(byte);
+    return !refused(word);
   }
-  // The rest in a word of bytes that pass ('a', or 0xE1 when flipped).
-  std::uint64_t word = (kOnes * 'a') ^ flip;
-  std::memcpy(&word, text.data() + at, text.size() - at);
-  return !refused(word);
+  for (std::size_t at = 0; at + 8 < text.size(); at += 8) {
+    if (refused(wordAt(at))) return false;
+  }
+  // The last eight bytes, which may overlap the words before.
+  return !refused(wordAt(text.size() - 8));
 }
 
 // True when every byte of `text` is below 0x80. Eight bytes at a time, as
