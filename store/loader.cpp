@@ -186,7 +186,10 @@ bool linkRecords(const RecordReader& reader) {
   PhoneEntry** tail = &head;
   for (std::size_t i = 0; i < records.size(); ++i) {
     // The next texts lie anywhere in the packed copy: ask for them early.
-    if (i + 8 < records.size()) __builtin_prefetch(texts.data() + records[i + 8].offset);
+    if (i + 8 < records.size()) {
+      __builtin_prefetch(texts.data() + records[i + 8].offset);
+      __builtin_prefetch(texts.data() + records[i + 8].offset + kNameSize + kPhoneSize);
+    }
     PackedText name = textAt(texts.data() + records[i].offset);
     PackedText phone = textAt(reinterpret_cast<const char*>(name.bytes + name.length));
     PhoneEntry* entry = allocateEntry();
