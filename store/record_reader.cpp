@@ -8,34 +8,17 @@ bool isStorableText(std::string_view text) {
   return !text.empty() && std::none_of(text.begin(), text.end(), isSeparator);
 }
 
-void RecordReader::endToken(std::string_view token) {
-  std::size_t field = haveName_ ? kPhoneSize : kNameSize;
+std::string_view RecordReader::prepared(std::string_view token, std::size_t field, char* kept) {
   if (token.size() >= field) token = token.substr(0, cp949FitLength(token, field - 1));
   // A character that was lost (or a zero byte, which no entry can hold) is
   // kept as "?", and its record marked.
-  char kept[kTokenKeep];
-  bool lostOne = std::memchr(token.data(), kLostCharacter, token.size()) != nullptr;
-  if (lostOne) {
+  if (std::memchr(token.data(), kLostCharacter, token.size()) != nullptr) {
     std::replace_copy(token.begin(), token.end(), kept, kLostCharacter, '?');
     token = {kept, token.size()};
+    recordLost_ |= haveName_ ? kPhoneLost : kNameLost;
   }
-  if (!haveName_) {
-    recordStart_ = texts_.size();
-    recordLine_ = line_;
-    recordLost_ = 0;
-  }
-  if (lostOne) recordLost_ |= haveName_ ? kPhoneLost : kNameLost;
-  // Room for a whole field after the last text, which link() copies.
   makeRoom(texts_.size() + 1 + token.size() + kPhoneSize);
-  texts_.append(static_cast<char>(token.size()));
-  texts_.append(token);
-  if (!haveName_) {
-    haveName_ = true;
-    return;
-  }
-  haveName_ = false;
-  ++records_;
-  if (recordLost_ != 0) lost_.push_back({recordStart_, recordLine_, recordLost_});
+  return token;
 }
 
 // The room for the packed texts grows with the records, never with the

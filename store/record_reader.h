@@ -40,8 +40,9 @@ inline bool isSeparator(char byte) {
 
 // The end of the token that starts at `at`: the first separator before
 // `end`, or `end`. Eight bytes at a time: only a byte below 0x21 can be
-// white space, and a word without one is passed whole.
-inline const char* tokenEnd(const char* at, const char* end) {
+// white space, and a word without one is passed whole. Sets `control` where
+// the token holds a byte below 0x20, as a zero byte is.
+inline const char* tokenEnd(const char* at, const char* end, bool& control) {
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kHighs = 0x8080808080808080;
   // The first byte in memory must be the lowest of the word, for a borrow
@@ -58,10 +59,11 @@ inline const char* tokenEnd(const char* at, const char* end) {
       }
       at += std::countr_zero(low) / 8;
       if (isSeparator(*at)) return at;
-      ++at;  // a control byte, which is part of the token
+      control = true;  // a control byte, which is part of the token
+      ++at;
     }
   }
-  while (at < end && !isSeparator(*at)) ++at;
+  for (; at < end && !isSeparator(*at); ++at) control |= static_cast<unsigned char>(*at) < 0x20;
   return at;
 }
 
@@ -112,14 +114,15 @@ class RecordReader {
     const char* at = data;
     while (at < end) {
       const char* start = at;
-      at = tokenEnd(at, end);
+      bool control = false;
+      at = tokenEnd(at, end, control);
       std::size_t length = static_cast<std::size_t>(at - start);
       if (tokenLength_ > 0 || at == end) {
         gather(start, length);
         if (at == end) break;
         endGathered();
       } else if (length > 0) {
-        endToken({start, std::min(length, kTokenKeep)});
+        endToken({start, std::min(length, kTokenKeep)}, control);
       }
       for (; at < end && isSeparator(*at); ++at) line_ += *at == '\n';
     }
@@ -153,11 +156,38 @@ class RecordReader {
     tokenLength_ += size;
   }
   void endGathered() {
-    endToken({token_, std::min(tokenLength_, kTokenKeep)});
+    endToken({token_, std::min(tokenLength_, kTokenKeep)}, true);
     tokenLength_ = 0;
   }
-  // Takes a whole token, of which at most kTokenKeep bytes are kept.
-  void endToken(std::string_view token);
+  // Takes a whole token, of which at most kTokenKeep bytes are kept; it may
+  // hold a zero byte only where `control` is set. The usual token, which
+  // fits its field, lost nothing and has room, goes straight in.
+  void endToken(std::string_view token, bool control) {
+    if (!haveName_) {
+      recordStart_ = texts_.size();
+      recordLine_ = line_;
+      recordLost_ = 0;
+    }
+    char kept[kTokenKeep];
+    std::size_t field = haveName_ ? kPhoneSize : kNameSize;
+    // Room for a whole field after the last text, which the loader copies.
+    if (control || token.size() >= field ||
+        texts_.size() + 1 + token.size() + kPhoneSize > texts_.room()) {
+      token = prepared(token, field, kept);
+    }
+    texts_.append(static_cast<char>(token.size()));
+    texts_.append(token);
+    if (!haveName_) {
+      haveName_ = true;
+      return;
+    }
+    haveName_ = false;
+    ++records_;
+    if (recordLost_ != 0) lost_.push_back({recordStart_, recordLine_, recordLost_});
+  }
+  // The token cut to its field, with "?" for a zero byte (in `kept`), and
+  // room for it.
+  std::string_view prepared(std::string_view token, std::size_t field, char* kept);
   void makeRoom(std::size_t needed);
 
   char token_[kTokenKeep];
