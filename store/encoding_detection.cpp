@@ -74,30 +74,41 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
 
 void Utf8Detector::feed(std::string_view piece) {
   constexpr std::uint64_t kHighs = 0x8080808080808080;
-  const char* at = piece.data();
-  const char* end = at + piece.size();
+  const unsigned char* at = reinterpret_cast<const unsigned char*>(piece.data());
+  const unsigned char* end = at + piece.size();
+  // A character that the last piece cut off.
+  for (; valid_ && needed_ > 0 && at < end; ++at, --needed_) {
+    valid_ = *at >= low_ && *at <= high_;
+    low_ = 0x80;
+    high_ = 0xBF;
+  }
   while (valid_ && at < end) {
-    if (needed_ == 0) {
-      while (end - at >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        if (word & kHighs) break;
-        at += 8;
-      }
-      if (at == end) break;
-      Utf8Lead lead = utf8Lead(static_cast<unsigned char>(*at++));
-      valid_ = lead.length > 0;
-      wide_ = wide_ || lead.length >= 3;
-      needed_ = lead.length > 0 ? lead.length - 1 : 0;
+    while (end - at >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      if (word & kHighs) break;
+      at += 8;
+    }
+    if (at == end) break;
+    if (*at < 0x80) {
+      ++at;
+      continue;
+    }
+    Utf8Lead lead = utf8Lead(*at);
+    valid_ = lead.length > 0;
+    wide_ = wide_ || lead.length >= 3;
+    std::ptrdiff_t length = lead.length;
+    if (end - at < length) {
+      // Cut off by the end of the piece: the rest comes with the next.
+      needed_ = lead.length - 1;
       low_ = lead.low;
       high_ = lead.high;
-    } else {
-      unsigned char byte = static_cast<unsigned char>(*at++);
-      valid_ = byte >= low_ && byte <= high_;
-      --needed_;
-      low_ = 0x80;
-      high_ = 0xBF;
+      return feed({reinterpret_cast<const char*>(at + 1), static_cast<std::size_t>(end - at - 1)});
     }
+    for (std::ptrdiff_t i = 1; valid_ && i < length; ++i) {
+      valid_ = at[i] >= (i == 1 ? lead.low : 0x80) && at[i] <= (i == 1 ? lead.high : 0xBF);
+    }
+    at += length;
   }
 }
 

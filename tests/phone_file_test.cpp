@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_codec.h"
 #include "store/file_reading.h"
 #include "tests/memory_file.h"
 #include "tests/test_support.h"
@@ -113,6 +114,30 @@ TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
   }
 }
 
+// The usual characters of a UTF-8 file are converted through a table, any
+// piece with another through the platform's converter: a character alone
+// and among others that the table lacks give the same bytes.
+TEST(ConversionTest, EveryCharacterConvertsAloneAsAmongOthers) {
+  auto utf8Of = [](char32_t code) {
+    if (code < 0x80) return std::string(1, static_cast<char>(code));
+    if (code < 0x800) return std::string{char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
+    return std::string{char(0xE0 | code >> 12), char(0x80 | (code >> 6 & 0x3F)),
+                       char(0x80 | (code & 0x3F))};
+  };
+  std::string text, alone;
+  for (char32_t code = 1; code < 0x10000; ++code) {
+    if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFEFF) continue;  // no character; a mark
+    std::string character = utf8Of(code);
+    text += character;
+    convertToCp949(character, FileEncoding::kUtf8, alone);
+  }
+  text += "\xF0\x9F\x98\x80";  // past the table
+  alone += kLostCharacter;
+  std::string whole;
+  convertToCp949(text, FileEncoding::kUtf8, whole);
+  EXPECT_EQ(alone, whole);
+}
+
 // What is not UTF-8 as a whole, or holds no character of three bytes, is
 // CP949; invalid or cut-off characters of a marked file are "?", and mark
 // their entries by the line they are on. A stray zero byte does not make
@@ -145,6 +170,10 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
       // UTF-8 in all of its first piece past ASCII, CP949 further on.
       {"\xED\x95\x9C 1" + std::string(70000, ' ') + cp949("홍길동 3"),
        {cp949("홍길동:3"), "\xED\x95\x9C:1"},
+       {}},
+      // ... or up to the last byte of a piece, which the next does not go on.
+      {"\xED\x95\x9C 1" + std::string(65535 - 5, ' ') + "\xEA\x41 2",
+       {"\xEA\x41:2", "\xED\x95\x9C:1"},
        {}},
   };
   for (const auto& c : cases) {
