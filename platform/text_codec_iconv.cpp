@@ -97,14 +97,9 @@ std::size_t refusedLength(std::string_view text, FileEncoding from) {
   return 2;
 }
 
-// The CP949 form of each code point below U+10000 that iconv converts
-// both ways, one to one: a byte below 0x80, a lead byte << 8 | trail byte,
-// or 0 for none. Converting UTF-8 a character at a time through it is
-// several times as fast as iconv, which looks every character up anew, and
-// gives the same bytes, for the table is iconv's own: every CP949
-// character decoded, and the code points that only one of them gives
-// encoded again and kept where that gives it back. Empty where iconv cannot
-// make it.
+// The table of cp949Table, iconv's own: every CP949 character decoded, and
+// the code points that only one of them gives encoded again and kept where
+// that gives it back.
 using Cp949Table = std::vector<std::uint16_t>;
 
 Cp949Table makeCp949Table() {
@@ -164,58 +159,6 @@ Cp949Table makeCp949Table() {
   return table;
 }
 
-// Appends UTF-8 `text` in CP949 to `out` through the table and returns
-// true; returns false, with `out` as it was, where the text holds anything
-// the table does not give (an invalid or cut-off sequence, a character of
-// four bytes, one that CP949 lacks), for iconv to convert it.
-bool convertByTable(std::string_view text, std::string& out) {
-  static const Cp949Table table = makeCp949Table();
-  if (table.empty()) return false;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
-  const std::size_t start = out.size();
-  // No character takes more bytes in CP949 than in UTF-8.
-  out.resize(start + text.size());
-  char* to = out.data() + start;
-  const unsigned char* at = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* end = at + text.size();
-  auto refuse = [&] {
-    out.resize(start);
-    return false;
-  };
-  while (at < end) {
-    if (end - at >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      if ((word & kHighs) == 0) {
-        std::memcpy(to, at, 8);
-        at += 8;
-        to += 8;
-        continue;
-      }
-    }
-    if (*at < 0x80) {
-      *to++ = static_cast<char>(*at++);
-      continue;
-    }
-    Utf8Lead lead = utf8Lead(*at);
-    if (lead.length < 2 || lead.length > 3 || end - at < lead.length) return refuse();
-    char32_t codePoint = *at & (lead.length == 2 ? 0x1F : 0x0F);
-    for (int i = 1; i < lead.length; ++i) {
-      unsigned char low = i == 1 ? lead.low : 0x80;
-      unsigned char high = i == 1 ? lead.high : 0xBF;
-      if (at[i] < low || at[i] > high) return refuse();
-      codePoint = codePoint << 6 | (at[i] & 0x3F);
-    }
-    std::uint16_t code = table[codePoint];
-    if (code == 0) return refuse();
-    if (code >= 0x100) *to++ = static_cast<char>(code >> 8);
-    *to++ = static_cast<char>(code & 0xFF);
-    at += lead.length;
-  }
-  out.resize(static_cast<std::size_t>(to - out.data()));
-  return true;
-}
-
 }  // namespace
 
 struct TerminalCodec::Converters {
@@ -264,8 +207,12 @@ void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
   });
 }
 
+const std::vector<std::uint16_t>& cp949Table() {
+  static const Cp949Table table = makeCp949Table();
+  return table;
+}
+
 bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) {
-  if (from == FileEncoding::kUtf8 && convertByTable(text, out)) return true;
   iconv_t converter = iconv_open("CP949", iconvName(from));
   if (converter == reinterpret_cast<iconv_t>(-1)) {
     // No converter at all: nothing of the text can be held.

@@ -82,4 +82,10 @@ bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) 
   return narrowToCp949(wide, out, kLostCharacter) && whole;
 }
 
+const std::vector<std::uint16_t>& cp949Table() {
+  // Windows converts a phone list file through UTF-16 in one call already.
+  static const std::vector<std::uint16_t> none;
+  return none;
+}
+
 }  // namespace phonebook

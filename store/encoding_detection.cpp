@@ -82,34 +82,95 @@ void Utf8Detector::feed(std::string_view piece) {
     low_ = 0x80;
     high_ = 0xBF;
   }
-  while (valid_ && at < end) {
-    while (end - at >= 8) {
+  if (!valid_) return;
+  bool wide = false;
+  while (at < end) {
+    if (end - at >= 8) {
       std::uint64_t word;
       std::memcpy(&word, at, 8);
-      if (word & kHighs) break;
-      at += 8;
+      if ((word & kHighs) == 0) {
+        at += 8;
+        continue;
+      }
     }
-    if (at == end) break;
     if (*at < 0x80) {
       ++at;
       continue;
     }
     Utf8Lead lead = utf8Lead(*at);
-    valid_ = lead.length > 0;
-    wide_ = wide_ || lead.length >= 3;
     std::ptrdiff_t length = lead.length;
+    if (length == 0) {
+      valid_ = false;
+      break;
+    }
+    wide |= length >= 3;
     if (end - at < length) {
       // Cut off by the end of the piece: the rest comes with the next.
       needed_ = lead.length - 1;
       low_ = lead.low;
       high_ = lead.high;
+      wide_ = wide_ || wide;
       return feed({reinterpret_cast<const char*>(at + 1), static_cast<std::size_t>(end - at - 1)});
     }
-    for (std::ptrdiff_t i = 1; valid_ && i < length; ++i) {
-      valid_ = at[i] >= (i == 1 ? lead.low : 0x80) && at[i] <= (i == 1 ? lead.high : 0xBF);
+    bool fits = at[1] >= lead.low && at[1] <= lead.high;
+    for (std::ptrdiff_t i = 2; i < length; ++i) fits &= at[i] >= 0x80 && at[i] <= 0xBF;
+    if (!fits) {
+      valid_ = false;
+      break;
     }
     at += length;
   }
+  wide_ = wide_ || wide;
+}
+
+bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
+                        std::string& out, bool& wide) {
+  if (table.empty()) return false;
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  const std::size_t start = out.size();
+  // No character takes more bytes in CP949 than in UTF-8.
+  out.resize(start + text.size());
+  char* to = out.data() + start;
+  const unsigned char* at = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = at + text.size();
+  auto refuse = [&] {
+    out.resize(start);
+    return false;
+  };
+  while (at < end) {
+    if (end - at >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      if ((word & kHighs) == 0) {
+        std::memcpy(to, at, 8);
+        at += 8;
+        to += 8;
+        continue;
+      }
+    }
+    if (*at < 0x80) {
+      *to++ = static_cast<char>(*at++);
+      continue;
+    }
+    Utf8Lead lead = utf8Lead(*at);
+    if (lead.length < 2 || lead.length > 3 || end - at < lead.length) return refuse();
+    if (at[1] < lead.low || at[1] > lead.high) return refuse();
+    char32_t codePoint;
+    if (lead.length == 2) {
+      codePoint = (*at & 0x1Fu) << 6 | (at[1] & 0x3Fu);
+    } else {
+      if (at[2] < 0x80 || at[2] > 0xBF) return refuse();
+      codePoint = (*at & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+      wide = true;
+    }
+    std::uint16_t code = table[codePoint];
+    if (code == 0) return refuse();
+    if (code >= 0x100) *to++ = static_cast<char>(code >> 8);
+    *to++ = static_cast<char>(code & 0xFF);
+    at += lead.length;
+  }
+  out.resize(static_cast<std::size_t>(to - out.data()));
+  return true;
 }
 
 }  // namespace phonebook

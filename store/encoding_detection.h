@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/encodings.h"
 
@@ -55,6 +58,10 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
 class Utf8Detector {
  public:
   void feed(std::string_view piece);
+
+  // Takes a piece of whole characters that convertUtf8ByTable converted,
+  // so valid UTF-8, instead of feeding it; `wide` as it told.
+  void passConverted(bool wide) { wide_ = wide_ || wide; }
   bool isUtf8() const { return valid_ && needed_ == 0 && wide_; }
 
   // False once what was fed cannot be the start of a UTF-8 text.
@@ -70,5 +77,14 @@ class Utf8Detector {
   unsigned char low_ = 0x80;
   unsigned char high_ = 0xBF;
 };
+
+// Appends the UTF-8 `text` converted to CP949 through `table` (cp949Table)
+// to `out` and returns true where the table gives every character of it;
+// returns false, with `out` as it was, where the text holds anything else
+// (an invalid or cut-off sequence, a character of four bytes, one the table
+// lacks), for the platform's converter. Sets `wide` where a character of
+// three bytes was among them.
+bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
+                        std::string& out, bool& wide);
 
 }  // namespace phonebook

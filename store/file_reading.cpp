@@ -53,11 +53,12 @@ constexpr std::size_t kConvertChunk = 16 * 1024;
 // Feeds the loader the rest of the file converted from `encoding`: first
 // `first`, bytes of it already read, then what `file` still holds, which is
 // `fileLeft` bytes where that is known (else 0). Where `utf8` is given, the
-// file was taken for UTF-8 on a guess: every raw piece goes to it too, and
+// file was taken for UTF-8 on a guess: every piece goes to it too, and
 // kNotUtf8 says at the end that the guess was wrong.
 ReadResult readConverted(File& file, FileEncoding encoding, std::string_view first,
                          std::size_t fileLeft, RecordReader& reader, Utf8Detector* utf8 = nullptr) {
   std::array<char, kConvertChunk> chunk;
+  const std::vector<std::uint16_t>& table = cp949Table();
   std::string converted;
   // Room for a whole piece as its converter asks (see convertToCp949).
   converted.reserve(kConvertChunk + 64);
@@ -78,16 +79,22 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
       got = static_cast<std::size_t>(part);
       fileLeft -= std::min(fileLeft, got);
     }
-    if (utf8 != nullptr) utf8->feed({chunk.data() + carried, got});
     std::size_t held = carried + got;
     // At the end of the file a cut character is converted as it is, and lost.
     std::size_t take = got == 0 ? held : wholeCharsLength({chunk.data(), held}, encoding);
     carried = held - take;
     if (take > 0) {
       converted.clear();
-      // What did not convert is kLostCharacter in `converted`; the loader
-      // marks its entries.
-      convertToCp949({chunk.data(), take}, encoding, converted);
+      std::string_view piece(chunk.data(), take);
+      bool wide = false;
+      if (encoding == FileEncoding::kUtf8 && convertUtf8ByTable(piece, table, converted, wide)) {
+        if (utf8 != nullptr) utf8->passConverted(wide);
+      } else {
+        if (utf8 != nullptr) utf8->feed(piece);
+        // What did not convert is kLostCharacter in `converted`; the loader
+        // marks its entries.
+        convertToCp949(piece, encoding, converted);
+      }
       reader.feed(converted.data(), converted.size());
       if (fileLeft + first.size() > 0) reader.expect(fileLeft + first.size() + carried);
     }
