@@ -205,6 +205,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                     phonebook::FileEncoding::kUtf32Be}) {
     phonebook::convertToCp949("a", from, ignored);
   }
+  // And the table for UTF-8, made once.
+  phonebook::cp949Table();
   return 0;
 }
 

@@ -58,7 +58,8 @@ constexpr std::size_t kConvertChunk = 16 * 1024;
 ReadResult readConverted(File& file, FileEncoding encoding, std::string_view first,
                          std::size_t fileLeft, RecordReader& reader, Utf8Detector* utf8 = nullptr) {
   std::array<char, kConvertChunk> chunk;
-  const std::vector<std::uint16_t>& table = cp949Table();
+  static const std::vector<std::uint16_t> none;
+  const std::vector<std::uint16_t>& table = encoding == FileEncoding::kUtf8 ? cp949Table() : none;
   std::string converted;
   // Room for a whole piece as its converter asks (see convertToCp949).
   converted.reserve(kConvertChunk + 64);
