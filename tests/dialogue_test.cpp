@@ -206,6 +206,20 @@ TEST(ScreensTest, Utf8TerminalSeesUtf8AndTypesUtf8) {
                                 foundLater("홍길동", "010") + kMenu + kSaved);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), cp949("김철수 02\r\n홍길동 010\r\n"));
+
+  // A list of Hangul longer than the pieces it goes out in: converted whole.
+  std::string book, lines;
+  for (int i = 1000; i < 10000; ++i) {
+    book += "홍길동" + std::to_string(i) + " 010-" + std::to_string(i) + "\r\n";
+    lines += "홍길동" + std::to_string(i) + "\t\t010-" + std::to_string(i) + "\n";
+  }
+  for (std::string locale : {"C.UTF-8", "C"}) {
+    testing::TempDir listed;
+    testing::writeFile(listed.file("PhoneList.txt"), cp949(book));
+    outcome = testing::runPhonebook(listed.path(), testing::script("2\n0\n", locale));
+    std::string expected = kStartLoaded + kMenu + kList + lines + kMenu + kSaved;
+    EXPECT_EQ(outcome.output, locale == "C" ? cp949(expected) : expected) << locale;
+  }
 }
 
 TEST(ScreensTest, TheLocaleNamesTheTerminalsEncoding) {
