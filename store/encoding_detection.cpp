@@ -74,53 +74,31 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
 
 void Utf8Detector::feed(std::string_view piece) {
   constexpr std::uint64_t kHighs = 0x8080808080808080;
-  const unsigned char* at = reinterpret_cast<const unsigned char*>(piece.data());
-  const unsigned char* end = at + piece.size();
-  // A character that the last piece cut off.
-  for (; valid_ && needed_ > 0 && at < end; ++at, --needed_) {
-    valid_ = *at >= low_ && *at <= high_;
-    low_ = 0x80;
-    high_ = 0xBF;
-  }
-  if (!valid_) return;
-  bool wide = false;
-  while (at < end) {
-    if (end - at >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      if ((word & kHighs) == 0) {
+  const char* at = piece.data();
+  const char* end = at + piece.size();
+  while (valid_ && at < end) {
+    if (needed_ == 0) {
+      while (end - at >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        if (word & kHighs) break;
         at += 8;
-        continue;
       }
-    }
-    if (*at < 0x80) {
-      ++at;
-      continue;
-    }
-    Utf8Lead lead = utf8Lead(*at);
-    std::ptrdiff_t length = lead.length;
-    if (length == 0) {
-      valid_ = false;
-      break;
-    }
-    wide |= length >= 3;
-    if (end - at < length) {
-      // Cut off by the end of the piece: the rest comes with the next.
-      needed_ = lead.length - 1;
+      if (at == end) break;
+      Utf8Lead lead = utf8Lead(static_cast<unsigned char>(*at++));
+      valid_ = lead.length > 0;
+      wide_ = wide_ || lead.length >= 3;
+      needed_ = lead.length > 0 ? lead.length - 1 : 0;
       low_ = lead.low;
       high_ = lead.high;
-      wide_ = wide_ || wide;
-      return feed({reinterpret_cast<const char*>(at + 1), static_cast<std::size_t>(end - at - 1)});
+    } else {
+      unsigned char byte = static_cast<unsigned char>(*at++);
+      valid_ = byte >= low_ && byte <= high_;
+      --needed_;
+      low_ = 0x80;
+      high_ = 0xBF;
     }
-    bool fits = at[1] >= lead.low && at[1] <= lead.high;
-    for (std::ptrdiff_t i = 2; i < length; ++i) fits &= at[i] >= 0x80 && at[i] <= 0xBF;
-    if (!fits) {
-      valid_ = false;
-      break;
-    }
-    at += length;
   }
-  wide_ = wide_ || wide;
 }
 
 bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,

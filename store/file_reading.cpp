@@ -58,8 +58,6 @@ constexpr std::size_t kConvertChunk = 16 * 1024;
 ReadResult readConverted(File& file, FileEncoding encoding, std::string_view first,
                          std::size_t fileLeft, RecordReader& reader, Utf8Detector* utf8 = nullptr) {
   std::array<char, kConvertChunk> chunk;
-  static const std::vector<std::uint16_t> none;
-  const std::vector<std::uint16_t>& table = encoding == FileEncoding::kUtf8 ? cp949Table() : none;
   std::string converted;
   // Room for a whole piece as its converter asks (see convertToCp949).
   converted.reserve(kConvertChunk + 64);
@@ -88,7 +86,8 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
       converted.clear();
       std::string_view piece(chunk.data(), take);
       bool wide = false;
-      if (encoding == FileEncoding::kUtf8 && convertUtf8ByTable(piece, table, converted, wide)) {
+      if (encoding == FileEncoding::kUtf8 &&
+          convertUtf8ByTable(piece, cp949Table(), converted, wide)) {
         if (utf8 != nullptr) utf8->passConverted(wide);
       } else {
         if (utf8 != nullptr) utf8->feed(piece);

@@ -90,6 +90,7 @@ TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
   } books[] = {
       {"홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", "홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", 0},
       {"Ahn 1\r\nLee 2\r\n", "Ahn 1\r\nLee 2\r\n", 0},
+      {"αβγ 1\r\n° 2\r\n홍길동 3\r\n", "αβγ 1\r\n° 2\r\n홍길동 3\r\n", 0},  // two-byte UTF-8
       {large, large, 0},
       {"홍길동 010\r\n😀 1\r\n", "홍길동 010\r\n? 1\r\n", 1},
       {withEmoji, withMarks, 572},
