@@ -24,7 +24,16 @@ using namespace phonebook;
 // The start lists at most so many of the entries that lost a character.
 constexpr std::size_t kLostShown = 20;
 
-SaveReport saveToFile(LoadedFile& loaded) {
+// `format` with its one "%s" replaced by `text`, shown as the screen may
+// show it.
+std::string withShown(std::string_view format, std::string_view text) {
+  std::size_t at = format.find("%s");
+  std::string out(format.substr(0, at));
+  appendShown(out, text);
+  return out.append(format.substr(at + 2));
+}
+
+SaveReport saveToFile(Console& console, LoadedFile& loaded) {
   switch (savePhoneList(loaded)) {
     case SaveOutcome::kSaved:
       return {true, ""};
@@ -39,9 +48,21 @@ SaveReport saveToFile(LoadedFile& loaded) {
     case SaveOutcome::kNotReadWhole:
       return {false, kNotReadWholeReason};
     case SaveOutcome::kLostCharacters:
-      return {false, kLostCharactersReason};
-    case SaveOutcome::kChangedOnDisk:
+      return {false, kLostCharactersReason + std::to_string(lostEntries().size()) +
+                         kLostCharactersReasonEnd};
+    case SaveOutcome::kChanged:
       return {false, kChangedOnDiskReason};
+    case SaveOutcome::kRemoved:
+      return {false, kRemovedOnDiskReason};
+    case SaveOutcome::kCreated:
+      return {false, kCreatedOnDiskReason};
+    case SaveOutcome::kReplaced:
+      return {false, kReplacedOnDiskReason};
+    case SaveOutcome::kNowALink: {
+      std::string link;
+      console.toProgramText(loaded.stamp.link, link);
+      return {false, withShown(kNowALinkReason, link)};
+    }
   }
   return {false, std::strerror(EIO)};
 }
@@ -101,8 +122,7 @@ int main(int argc, char** argv) {
   }
   // Only under the lock: without it another run's save may be under way.
   if (lock == LockResult::kLocked) removeLeftoverFiles(kPhoneListFile);
-  LoadedFile loaded;
-  loaded.result = loadPhoneList(kPhoneListFile, &loaded.stamp);
+  LoadedFile loaded = loadPhoneList(kPhoneListFile);
   if (loaded.result == LoadResult::kNoStorage) exitOutOfStorage(console);
   if (loaded.result == LoadResult::kMissing || loaded.result == LoadResult::kNotOpened) {
     console.print(kFileOpenFail);
@@ -124,7 +144,7 @@ int main(int argc, char** argv) {
     console.pause();
   }
   try {
-    return runMainMenu(console, [&loaded] { return saveToFile(loaded); });
+    return runMainMenu(console, [&] { return saveToFile(console, loaded); });
   } catch (const std::bad_alloc&) {
     exitOutOfStorage(console);
   }

@@ -14,19 +14,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace phonebook {
 
 // What tells one state of a file from another: which file it is (device
-// and file number) and its size and time of last change. Another program
-// that replaces the file, or writes to it, changes its stamp.
+// and file number), its size, its times of last change, and whether the
+// name itself is a symbolic link, and to what. Another program that
+// replaces the file, writes to it or puts a link in its place changes its
+// stamp, but for one case: a rewrite of the same size within one tick of
+// the file system's clock may leave every field as it was (see
+// timesMayHideChange).
 struct FileStamp {
   bool exists = false;
   std::uint64_t device = 0;
   std::uint64_t file = 0;
   std::uint64_t size = 0;
-  std::int64_t changed = 0;  // in nanoseconds, or the platform's own unit
+  std::int64_t modified = 0;  // in nanoseconds, or the platform's own unit
+  // When the file itself last changed (its content, name or attributes):
+  // set by the system, so that no program can set it back as it can the
+  // time of modification.
+  std::int64_t statusChanged = 0;
+  // Where the name itself is a symbolic link, what it leads to, as the
+  // terminal names files (on Windows, in CP949); else "".
+  std::string link;
 
   bool operator==(const FileStamp&) const = default;
 };
@@ -79,9 +92,16 @@ struct OpenedFile {
 // FIFO, a device, a socket or a directory gives kNotOpened.
 OpenedFile openRegularFile(const char* path);
 
-// The stamp of the file at `path`, at the end of any symbolic links;
-// FileStamp{} when there is none (or it cannot be looked at).
+// The stamp of the file at `path`, at the end of any symbolic links, with
+// the link that `path` itself is, if it is one; FileStamp{} (but for
+// `link`) when there is no file (or it cannot be looked at).
 FileStamp stampOfFile(const char* path);
+
+// True when a change made to the file now could leave its times as
+// `stamp` holds them: they lie within the coarsest tick of a file system's
+// clock (FAT's two seconds, and a second more for the clocks to differ)
+// of the present, or after it. A change made later than that moves them.
+bool timesMayHideChange(const FileStamp& stamp);
 
 // Why a save to `path` could not succeed as things stand, as an errno
 // value, or 0 when nothing is seen to stand in its way: the directory is
@@ -116,6 +136,7 @@ enum class SaveResult {
   kSavedNotSynced,  // in place, but the directory could not be synced: a power
                     // cut soon after could still bring back the old file
   kFailed,          // nothing was changed
+  kRefused,         // nothing was changed: the caller's last look said no
 };
 
 // The steps of putting a new file in place of an old one, as a platform
@@ -166,9 +187,14 @@ std::unique_ptr<SaveTarget> newSaveTarget();
 
 // Runs the steps of `target` for `path`, with `fill` writing the whole
 // content to the new file and returning false, with errno set, when a
-// write fails. On kFailed the new file is discarded, the old one is as it
-// was, and errno holds the error of the step that failed.
-SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&));
+// write fails. `mayReplace`, where given, is asked last, when the new file
+// is whole and closed, right before it is put in place: false gives
+// kRefused. On kFailed and kRefused the new file is discarded and the old
+// one is as it was; on kFailed errno holds the error of the step that
+// failed.
+using MayReplace = std::function<bool()>;
+SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
+                       const MayReplace& mayReplace = nullptr);
 
 // Writes a new file with `fill` and puts it in place of the file at `path`,
 // atomically, following symbolic links so that a link stays a link. Refuses
@@ -191,6 +217,7 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
 // Windows, the nearest errno to its Windows error: EACCES for a file
 // denied, or held open by another program, ENOSPC for a full disk, EROFS
 // for a protected medium, EIO for any other).
-SaveResult replaceFile(const char* path, bool (*fill)(File&));
+SaveResult replaceFile(const char* path, bool (*fill)(File&),
+                       const MayReplace& mayReplace = nullptr);
 
 }  // namespace phonebook

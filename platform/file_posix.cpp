@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <string>
 
 #include "platform/file.h"
@@ -37,10 +39,33 @@ bool mayFollow(const std::string& link, const struct stat& info) {
   return !openToAll || info.st_uid == geteuid() || info.st_uid == directory.st_uid;
 }
 
+std::int64_t nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 FileStamp stampOf(const struct stat& info) {
-  return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::uint64_t>(info.st_size),
-          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  FileStamp stamp;
+  stamp.exists = true;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.file = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modified = nanoseconds(info.st_mtim);
+  stamp.statusChanged = nanoseconds(info.st_ctim);
+  return stamp;
+}
+
+// What the symbolic link `path`, as lstat found it in `info`, holds; ""
+// with errno set where it cannot be read.
+std::string linkText(const char* path, const struct stat& info) {
+  std::string text(static_cast<std::size_t>(info.st_size) + 256, '\0');
+  ssize_t length = readlink(path, text.data(), text.size());
+  if (length < 0) return "";
+  if (static_cast<std::size_t>(length) >= text.size()) {
+    errno = ENAMETOOLONG;  // it grew since lstat
+    return "";
+  }
+  text.resize(static_cast<std::size_t>(length));
+  return text;
 }
 
 }  // namespace
@@ -56,14 +81,8 @@ std::string followLinks(std::string path) {
       errno = EACCES;
       return "";
     }
-    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
-    ssize_t length = readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) return "";
-    if (static_cast<std::size_t>(length) >= target.size()) {
-      errno = ENAMETOOLONG;  // it grew since lstat
-      return "";
-    }
-    target.resize(static_cast<std::size_t>(length));
+    const std::string target = linkText(path.c_str(), info);
+    if (target.empty()) return "";
     std::size_t slash = path.rfind('/');
     path = target.front() == '/' || slash == std::string::npos ? target
                                                                : path.substr(0, slash + 1) + target;
@@ -143,7 +162,16 @@ OpenedFile openRegularFile(const char* path) {
 
 FileStamp stampOfFile(const char* path) {
   struct stat info;
-  return stat(path, &info) == 0 ? stampOf(info) : FileStamp{};
+  FileStamp stamp = stat(path, &info) == 0 ? stampOf(info) : FileStamp{};
+  if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) stamp.link = linkText(path, info);
+  return stamp;
+}
+
+bool timesMayHideChange(const FileStamp& stamp) {
+  constexpr std::int64_t kCoarsestTick = 3 * std::int64_t{1000000000};
+  timespec now;
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
+  return std::max(stamp.modified, stamp.statusChanged) > nanoseconds(now) - kCoarsestTick;
 }
 
 int whyCannotSave(const char* path) {

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/code_page_windows.h"
 #include "platform/file.h"
 #include "platform/temporary_name.h"
 
@@ -106,10 +107,19 @@ FileStamp stampOf(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
   if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return {};
   auto join = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
-  return {true, info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
-          join(info.nFileSizeHigh, info.nFileSizeLow),
-          static_cast<std::int64_t>(
-              join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+  FileStamp stamp;
+  stamp.exists = true;
+  stamp.device = info.dwVolumeSerialNumber;
+  stamp.file = join(info.nFileIndexHigh, info.nFileIndexLow);
+  stamp.size = join(info.nFileSizeHigh, info.nFileSizeLow);
+  stamp.modified = static_cast<std::int64_t>(
+      join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+  // The time of the last change of any kind, which no program sets back.
+  FILE_BASIC_INFO basic;
+  if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    stamp.statusChanged = basic.ChangeTime.QuadPart;
+  }
+  return stamp;
 }
 
 // One system call moves at most so many bytes.
@@ -182,7 +192,23 @@ FileStamp stampOfFile(const char* path) {
   HANDLE file = openToAsk(target);
   FileStamp stamp = stampOf(file);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  // A link is told by where it leads: its own text takes a reparse point's
+  // layout to read.
+  DWORD attributes = GetFileAttributesW(widen(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    narrowToCp949(target, stamp.link);
+  }
   return stamp;
+}
+
+bool timesMayHideChange(const FileStamp& stamp) {
+  // File times count 100-nanosecond ticks.
+  constexpr std::int64_t kCoarsestTick = 3 * std::int64_t{10000000};
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::int64_t present =
+      static_cast<std::int64_t>(std::uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime);
+  return std::max(stamp.modified, stamp.statusChanged) > present - kCoarsestTick;
 }
 
 int whyCannotSave(const char* path) {

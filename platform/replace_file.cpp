@@ -6,26 +6,28 @@
 
 namespace phonebook {
 
-SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)) {
+SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
+                       const MayReplace& mayReplace) {
   if (!target.resolve(path)) return SaveResult::kFailed;
   File* file = target.create();
-  bool whole = file != nullptr && fill(*file) && target.sync() && target.name() && target.close() &&
-               target.putInPlace();
-  if (!whole) {
+  bool whole =
+      file != nullptr && fill(*file) && target.sync() && target.name() && target.close();
+  bool refused = whole && mayReplace && !mayReplace();
+  if (!whole || refused || !target.putInPlace()) {
     // Removing what is left must not hide why the save failed.
     int error = errno;
     target.discard();
     errno = error;
-    return SaveResult::kFailed;
+    return refused ? SaveResult::kRefused : SaveResult::kFailed;
   }
   // From here the save is done; syncing the directory only makes the
   // rename itself survive a power cut.
   return target.syncDirectory() ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
 }
 
-SaveResult replaceFile(const char* path, bool (*fill)(File&)) {
+SaveResult replaceFile(const char* path, bool (*fill)(File&), const MayReplace& mayReplace) {
   std::unique_ptr<SaveTarget> target = newSaveTarget();
-  return replaceFile(*target, path, fill);
+  return replaceFile(*target, path, fill, mayReplace);
 }
 
 }  // namespace phonebook

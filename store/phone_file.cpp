@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "store/content_hash.h"
 #include "store/file_reading.h"
 
 namespace phonebook {
@@ -14,21 +15,30 @@ constexpr std::size_t kIoChunk = 64 * 1024;
 
 }  // namespace
 
-LoadResult loadPhoneList(const char* path, FileStamp* stamp) {
-  if (stamp != nullptr) *stamp = FileStamp{};
+LoadedFile loadPhoneList(const char* path) {
+  LoadedFile loaded;
   OpenedFile opened = openRegularFile(path);
-  if (opened.result == OpenResult::kMissing) return LoadResult::kMissing;
-  if (opened.result == OpenResult::kNotOpened) return LoadResult::kNotOpened;
-  File& file = *opened.file;
-  const FileStamp before = file.stamp();
-  LoadResult result = readPhoneList(file);
+  if (opened.result == OpenResult::kMissing) {
+    loaded.stamp = stampOfFile(path);  // a link that leads nowhere yet
+    return loaded;
+  }
+  if (opened.result == OpenResult::kNotOpened) {
+    loaded.result = LoadResult::kNotOpened;
+    return loaded;
+  }
+  const FileStamp before = opened.file->stamp();
+  HashingFile file(*opened.file);
+  loaded.result = readPhoneList(file);
   // A file that another program wrote to while it was read may have been
   // read part old, part new.
-  if (result == LoadResult::kLoaded && file.stamp() != before) {
-    result = LoadResult::kReadFailed;
+  if (loaded.result == LoadResult::kLoaded && file.stamp() != before) {
+    loaded.result = LoadResult::kReadFailed;
   }
-  if (stamp != nullptr) *stamp = before;
-  return result;
+  loaded.hashed = true;
+  loaded.hash = file.hash();
+  loaded.stamp = before;
+  loaded.stamp.link = stampOfFile(path).link;
+  return loaded;
 }
 
 bool writePhoneList(File& file) {
@@ -52,22 +62,54 @@ bool writePhoneList(File& file) {
   return file.write(chunk.data(), used);
 }
 
+namespace {
+
+// How the file at `path` differs from the one that `loaded` describes, or
+// nullopt where it is that file still. `now` receives its stamp.
+std::optional<SaveOutcome> changeOf(const LoadedFile& loaded, const char* path, FileStamp& now) {
+  now = stampOfFile(path);
+  const FileStamp& was = loaded.stamp;
+  if (!now.link.empty() && now.link != was.link) return SaveOutcome::kNowALink;
+  if (now.exists != was.exists) return now.exists ? SaveOutcome::kCreated : SaveOutcome::kRemoved;
+  if (!now.exists) return std::nullopt;
+  if (now.device != was.device || now.file != was.file) return SaveOutcome::kReplaced;
+  if (now.size != was.size || now.modified != was.modified) return SaveOutcome::kChanged;
+  // Only the bytes tell the rest: a rewrite of the same size whose time of
+  // modification was set back, or that fell within one tick of the clock
+  // (and, from a change of access alone, that nothing changed).
+  if (now.statusChanged == was.statusChanged && !timesMayHideChange(now)) return std::nullopt;
+  std::uint64_t hash = 0;
+  if (loaded.hashed && hashOfFile(path, hash) && hash == loaded.hash) return std::nullopt;
+  return SaveOutcome::kChanged;
+}
+
+}  // namespace
+
 SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {
   if (loaded.result != LoadResult::kLoaded && loaded.result != LoadResult::kMissing) {
     return SaveOutcome::kNotReadWhole;
   }
-  if (!lostEntries().empty()) return SaveOutcome::kLostCharacters;
-  FileStamp now = stampOfFile(path);
-  if (now != loaded.stamp) {
-    loaded.stamp = now;
-    return SaveOutcome::kChangedOnDisk;
+  if (!lostEntries().empty() && loaded.lostToldAt != changeCount()) {
+    loaded.lostToldAt = changeCount();
+    return SaveOutcome::kLostCharacters;
   }
+  std::optional<SaveOutcome> change;
+  FileStamp now;
   errno = 0;
-  switch (replaceFile(path, writePhoneList)) {
+  SaveResult result = replaceFile(path, writePhoneList, [&] {
+    change = changeOf(loaded, path, now);
+    return !change;
+  });
+  switch (result) {
     case SaveResult::kSaved:
       return SaveOutcome::kSaved;
     case SaveResult::kSavedNotSynced:
       return SaveOutcome::kSavedNotSynced;
+    case SaveResult::kRefused:
+      // The user is told, and may let this file be replaced.
+      loaded.stamp = now;
+      loaded.hashed = now.exists && hashOfFile(path, loaded.hash);
+      return *change;
     case SaveResult::kFailed:
       break;
   }

@@ -13,6 +13,10 @@
 // as "?" and their entries marked (markLost).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
 #include "platform/file.h"
 #include "store/phone_list.h"
 
@@ -29,6 +33,19 @@ enum class LoadResult {
   kNoStorage,   // storage for the entries could not be obtained
 };
 
+// What the start learned of the file, which the save must respect.
+struct LoadedFile {
+  LoadResult result = LoadResult::kMissing;
+  FileStamp stamp;  // the file as it was read, or as the user let it be replaced
+  // The hash of the file's bytes as read (ContentHash), where they were:
+  // what tells a change where the stamp cannot (see savePhoneList).
+  bool hashed = false;
+  std::uint64_t hash = 0;
+  // The changeCount() at which the user was told that entries still hold
+  // "?", where they were: a save right after that writes them so.
+  std::optional<std::size_t> lostToldAt;
+};
+
 // Reads the phone list file at `path` into the phone book. The list comes
 // out exactly as inserting the records one by one with insertSorted would
 // make it, equal names included, but in O(n log n). On kReadFailed the
@@ -42,39 +59,47 @@ enum class LoadResult {
 // three bytes or more is UTF-8; any other file is CP949, read byte for
 // byte. The others are converted to CP949 and then read by the same rules.
 //
-// `stamp`, where given, receives the file as it was read (FileStamp{} when
-// there is none), for the save to tell whether another program changed it
-// since. A file that changed while it was read gives kReadFailed.
+// The result and what the save must know of the file are returned: its
+// stamp, taken before it is read (a file that changed while it was read
+// gives kReadFailed), and where need be the hash of its bytes.
 // REQUIRES: the phone book is empty.
-LoadResult loadPhoneList(const char* path = kPhoneListFile, FileStamp* stamp = nullptr);
+LoadedFile loadPhoneList(const char* path = kPhoneListFile);
 
 // Writes every entry of the phone book, in list order, to `file`. Returns
 // false, with errno set, when any write fails.
 bool writePhoneList(File& file);
-
-// What the start learned of the file, which the save must respect.
-struct LoadedFile {
-  LoadResult result = LoadResult::kMissing;
-  FileStamp stamp;  // the file as it was read, or as the user let it be replaced
-};
 
 enum class SaveOutcome {
   kSaved,           // the new file is in place and synced to disk
   kSavedNotSynced,  // in place, but a power cut soon after could bring back the old
   kFailed,          // the system refused a step: errno tells which error
   kNotReadWhole,    // refused: entries that were never read would be lost
-  kLostCharacters,  // refused: an entry still holds "?" for a lost character
-  kChangedOnDisk,   // refused once: another program changed the file since
+  kLostCharacters,  // refused once: entries still hold "?" for a lost character
+  // Refused once: since the file was read, another program ...
+  kChanged,      // ... changed it
+  kRemoved,      // ... removed it
+  kCreated,      // ... made one where there was none
+  kReplaced,     // ... put another file in its place
+  kNowALink,     // ... put a symbolic link in its place (LoadedFile::stamp.link)
 };
 
 // Replaces the phone list file at `path` with the phone book, as
 // replaceFile does it: atomically, keeping who may use the file, following
 // links, never over a file that this user could not write. Refuses when the
-// file was not read whole, or while an entry is marked as having lost a
-// character. Refuses once when the file is no longer the one that `loaded`
-// describes (another file, or another size or time of change): `loaded`
-// then takes the file as it is now, so that a second save replaces it. On
-// any outcome but the first two the old file is left exactly as it was.
+// file was not read whole.
+//
+// Refuses once while entries are marked as having lost a character: a save
+// asked for again before the phone book changes writes them with their
+// "?".
+//
+// Refuses once when the file is no longer the one that `loaded` describes:
+// another file or link, or another size or time of modification; and
+// where only the time of its last change differs, or its times could hide
+// a change (timesMayHideChange), its bytes are read again and compared. This is looked at when the new file is whole, right before it is put
+// in place, so that a change made while the save wrote is seen too.
+// `loaded` then takes the file as it is now, so that a second save
+// replaces it unless it changes again. On any outcome but the first two
+// the old file is left exactly as it was.
 SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile);
 
 }  // namespace phonebook

@@ -24,7 +24,12 @@ class MemoryFile final : public File {
   bool interrupted = false;  // every other call fails with EINTR, first one first
   int writeError = 0;        // errno of every write, none when 0
 
-  FileStamp stamp() override { return {true, 1, 1, content_.size(), 0}; }
+  FileStamp stamp() override {
+    FileStamp stamp;
+    stamp.exists = true;
+    stamp.size = content_.size();
+    return stamp;
+  }
   std::uint64_t size() override { return content_.size(); }
   bool rewind() override {
     at_ = 0;
