@@ -79,22 +79,77 @@ TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8OrUtf16IsFoundAsTypedAndSavedInCp
 }
 
 // Another program's change is not overwritten unasked: the first 0 says
-// so, and a second one replaces it.
+// what happened to the file, and a second one replaces it. A change of
+// access alone is no change of the book.
 TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) {
-  TempDir dir;
-  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
-  testing::Run run = script("1\nKim\n2\n0\n");
-  run.later = {cp949("이름"), [&] { writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n"); }, "0\n"};
-  run.input = "2\n";
-  run.later->input = "1\nKim\n2\n0\n0\n";
-  testing::Outcome outcome = runPhonebook(dir.path(), run);
-  EXPECT_NE(outcome.output.find(kSaveFailed + cp949("PhoneList.txt가 이 프로그램이 읽은 뒤에 다른 "
-                                                    "프로그램에서 바뀌었습니다. 그래도 덮어쓰려면 "
-                                                    "0을 다시 고르십시오")),
-            std::string::npos)
-      << outcome.output;
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
+  const std::string since = "PhoneList.txt가 이 프로그램이 읽은 뒤에 다른 ";
+  const std::string again = ". 그래도 덮어쓰려면 0을 다시 고르십시오";
+  const std::string changed = since + "프로그램에서 바뀌었습니다" + again;
+  struct Case {
+    const char* what;
+    bool before;  // PhoneList.txt holds "Ahn 1" at the start
+    std::function<void(const TempDir&)> change;
+    std::string said;    // why the first 0 is refused; "" where it saves
+    const char* target;  // the file that the save wrote
+  };
+  const Case cases[] = {
+      {"rewritten", true,
+       [](const TempDir& dir) { writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n"); }, changed,
+       "PhoneList.txt"},
+      {"rewritten at the same size, its time set back", true,
+       [](const TempDir& dir) {
+         auto time = fs::last_write_time(dir.file("PhoneList.txt"));
+         writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n");
+         fs::last_write_time(dir.file("PhoneList.txt"), time);
+       },
+       changed, "PhoneList.txt"},
+      {"made read-only and writable again", true,
+       [](const TempDir& dir) {
+         chmod(dir.file("PhoneList.txt").c_str(), 0444);
+         chmod(dir.file("PhoneList.txt").c_str(), 0644);
+       },
+       "", "PhoneList.txt"},
+      {"removed", true, [](const TempDir& dir) { fs::remove(dir.file("PhoneList.txt")); },
+       "PhoneList.txt를 이 프로그램이 읽은 뒤에 다른 프로그램이 지웠습니다. 그래도 저장하려면 0을 "
+       "다시 고르십시오",
+       "PhoneList.txt"},
+      {"made where there was none", false,
+       [](const TempDir& dir) { writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n"); },
+       "이 프로그램이 시작한 뒤에 다른 프로그램이 PhoneList.txt를 만들었습니다. 그래도 덮어쓰려면 "
+       "0을 다시 고르십시오",
+       "PhoneList.txt"},
+      {"replaced by another file", true,
+       [](const TempDir& dir) {
+         writeFile(dir.file("other.txt"), "Ahn 1\r\n");
+         fs::rename(dir.file("other.txt"), dir.file("PhoneList.txt"));
+       },
+       since + "프로그램에서 다른 파일로 바뀌었습니다" + again, "PhoneList.txt"},
+      {"a link put in its place", true,
+       [](const TempDir& dir) {
+         writeFile(dir.file("other.txt"), "Lee 3\r\n");
+         fs::remove(dir.file("PhoneList.txt"));
+         fs::create_symlink("other.txt", dir.file("PhoneList.txt"));
+       },
+       since + "파일을 가리키는 링크로 바뀌었습니다: other.txt. 그래도 그 파일을 덮어쓰려면 0을 "
+               "다시 고르십시오",
+       "other.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    if (c.before) writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
+    testing::Run run = script("2\n");
+    run.later = {cp949("이름"), [&] { c.change(dir); }, "1\nKim\n2\n0\n0\n"};
+    testing::Outcome outcome = runPhonebook(dir.path(), run);
+    if (c.said.empty()) {
+      EXPECT_EQ(outcome.output.find(kSaveFailed), std::string::npos) << outcome.output;
+    } else {
+      EXPECT_NE(outcome.output.find(kSaveFailed + cp949(c.said)), std::string::npos)
+          << outcome.output;
+    }
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(readFile(dir.file(c.target)), c.before ? "Ahn 1\r\nKim 2\r\n" : "Kim 2\r\n");
+  }
 }
 
 TEST(PhoneFileRunTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {

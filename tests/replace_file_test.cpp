@@ -63,7 +63,8 @@ bool fill(File& file) {
 }
 
 TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
-  const Steps all = {"resolve", "create", "sync", "name", "close", "rename", "sync directory"};
+  const Steps all = {"resolve", "create",      "sync",   "name",
+                     "close",   "may replace", "rename", "sync directory"};
   // The steps up to the failing one, then discard where the new file was begun.
   auto failedAt = [&](std::size_t step) {
     Steps steps(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(step) + 1);
@@ -84,17 +85,25 @@ TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
       {"sync", EIO, SaveResult::kFailed, failedAt(2)},
       {"name", EEXIST, SaveResult::kFailed, failedAt(3)},
       {"close", EBADF, SaveResult::kFailed, failedAt(4)},
-      {"rename", EXDEV, SaveResult::kFailed, failedAt(5)},
+      // The caller's last look, at the whole new file, says no.
+      {"may replace", 0, SaveResult::kRefused, failedAt(5)},
+      {"rename", EXDEV, SaveResult::kFailed, failedAt(6)},
       {"sync directory", EIO, SaveResult::kSavedNotSynced, all},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);
     FakeSaveTarget target(c.failing, c.error);
     errno = 0;
-    EXPECT_EQ(replaceFile(target, "PhoneList.txt", fill), c.result);
+    auto mayReplace = [&] {
+      target.steps.push_back("may replace");
+      return c.failing != "may replace";
+    };
+    EXPECT_EQ(replaceFile(target, "PhoneList.txt", fill, mayReplace), c.result);
     EXPECT_EQ(target.steps, c.steps);
     if (c.result == SaveResult::kFailed) {
       EXPECT_EQ(errno, c.error);
+    }
+    if (c.result == SaveResult::kFailed || c.result == SaveResult::kRefused) {
       EXPECT_EQ(target.old, "Ahn 1\r\n");
     } else {
       EXPECT_EQ(target.old, "Kim 1\r\n");

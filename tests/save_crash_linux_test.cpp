@@ -488,5 +488,45 @@ INSTANTIATE_TEST_SUITE_P(OnLoopDevices, PowerCutTest, ::testing::ValuesIn(kFileS
                            return std::string(info.param.name);
                          });
 
+// On a file system that keeps whole seconds (ext4 with 128-byte inodes), a
+// rewrite of the same size within the second of the last change leaves
+// every time and the size as they were: only the bytes tell it, and the
+// save must still see it.
+TEST(CoarseTimesTest, ARewriteOfTheSameSizeWithinOneTickIsSeen) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for loop devices and mount";
+  TempDir work;
+  const std::string image = work.file("seconds.img");
+  const std::string mounted = work.file("mnt");
+  fs::create_directory(mounted);
+  if (!shell("truncate -s 32M " + image + " && mkfs.ext4 -q -F -I 128 " + image)) {
+    GTEST_SKIP() << "cannot make ext4 with 128-byte inodes here";
+  }
+  Mounted book(image, mounted, "");
+  if (!book.mounted()) GTEST_SKIP() << kNoMoreLoops;
+  const std::string file = mounted + "/PhoneList.txt";
+  // A try whose rewrite fell into the next second shows nothing: try again.
+  for (int tries = 0; tries < 10; ++tries) {
+    writeFile(file, "Ahn 1\r\n");
+    struct stat before {};
+    struct stat after {};
+    testing::Run run = testing::script("2\n");
+    run.later = {"\t\t",
+                 [&] {
+                   stat(file.c_str(), &before);
+                   writeFile(file, "Lee 3\r\n");
+                   stat(file.c_str(), &after);
+                 },
+                 "1\nKim\n2\n0\n0\n"};
+    testing::Outcome outcome = testing::runPhonebook(mounted, run);
+    if (after.st_ctim.tv_sec != before.st_ctim.tv_sec) continue;
+    ASSERT_EQ(after.st_ctim.tv_nsec, 0) << "this ext4 keeps more than whole seconds";
+    EXPECT_NE(outcome.output.find(testing::kSaveFailed), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(readFile(file), "Ahn 1\r\nKim 2\r\n");
+    return;
+  }
+  FAIL() << "no rewrite fell within the second of the write before it";
+}
+
 }  // namespace
 }  // namespace phonebook
