@@ -24,8 +24,13 @@ using namespace phonebook;
 // The start lists at most so many of the entries that lost a character.
 constexpr std::size_t kLostShown = 20;
 
-SaveReport saveToFile(LoadedFile& loaded) {
-  switch (savePhoneList(loaded)) {
+SaveReport saveToFile(Console& console, LoadedFile& loaded) {
+  bool groupKept = true;
+  SaveOutcome outcome = savePhoneList(loaded, kPhoneListFile, &groupKept);
+  // The users who shared the file through its group may no longer use it:
+  // they will not learn it from the file, so this run tells.
+  if (!groupKept) console.printErrors(kGroupNotKept);
+  switch (outcome) {
     case SaveOutcome::kSaved:
       return {true, ""};
     case SaveOutcome::kSavedNotSynced:
@@ -117,14 +122,18 @@ int main(int argc, char** argv) {
     showLostEntries(console);
     console.pause();
   }
-  if (int error = whyCannotSave(kPhoneListFile); error != 0) {
+  if (SaveObstacle obstacle = whyCannotSave(kPhoneListFile);
+      obstacle.kind != SaveObstacle::Kind::kNone) {
     console.print(kCannotSaveHere);
-    console.print(std::strerror(error));
+    console.print(obstacle.kind == SaveObstacle::Kind::kUnchangeable ? kUnchangeableReason
+                  : obstacle.kind == SaveObstacle::Kind::kOthersFile
+                      ? kOthersFileReason
+                      : std::strerror(obstacle.error));
     console.print("\n");
     console.pause();
   }
   try {
-    return runMainMenu(console, [&loaded] { return saveToFile(loaded); });
+    return runMainMenu(console, [&] { return saveToFile(console, loaded); });
   } catch (const std::bad_alloc&) {
     exitOutOfStorage(console);
   }

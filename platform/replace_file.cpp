@@ -23,9 +23,11 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
   return target.syncDirectory() ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
 }
 
-SaveResult replaceFile(const char* path, bool (*fill)(File&)) {
+SaveResult replaceFile(const char* path, bool (*fill)(File&), bool* groupKept) {
   std::unique_ptr<SaveTarget> target = newSaveTarget();
-  return replaceFile(*target, path, fill);
+  SaveResult result = replaceFile(*target, path, fill);
+  if (groupKept != nullptr) *groupKept = result == SaveResult::kFailed || target->groupKept();
+  return result;
 }
 
 }  // namespace phonebook

@@ -52,7 +52,7 @@ bool writePhoneList(File& file) {
   return file.write(chunk.data(), used);
 }
 
-SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {
+SaveOutcome savePhoneList(LoadedFile& loaded, const char* path, bool* groupKept) {
   if (loaded.result != LoadResult::kLoaded && loaded.result != LoadResult::kMissing) {
     return SaveOutcome::kNotReadWhole;
   }
@@ -63,7 +63,7 @@ SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {
     return SaveOutcome::kChangedOnDisk;
   }
   errno = 0;
-  switch (replaceFile(path, writePhoneList)) {
+  switch (replaceFile(path, writePhoneList, groupKept)) {
     case SaveResult::kSaved:
       return SaveOutcome::kSaved;
     case SaveResult::kSavedNotSynced:

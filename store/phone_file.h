@@ -75,6 +75,8 @@ enum class SaveOutcome {
 // describes (another file, or another size or time of change): `loaded`
 // then takes the file as it is now, so that a second save replaces it. On
 // any outcome but the first two the old file is left exactly as it was.
-SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile);
+// `groupKept`, where given, is set as replaceFile sets it.
+SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile,
+                          bool* groupKept = nullptr);
 
 }  // namespace phonebook
