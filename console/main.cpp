@@ -34,7 +34,12 @@ std::string withShown(std::string_view format, std::string_view text) {
 }
 
 SaveReport saveToFile(Console& console, LoadedFile& loaded) {
-  switch (savePhoneList(loaded)) {
+  bool groupKept = true;
+  SaveOutcome outcome = savePhoneList(loaded, kPhoneListFile, &groupKept);
+  // The users who shared the file through its group may no longer use it:
+  // they will not learn it from the file, so this run tells.
+  if (!groupKept) console.printErrors(kGroupNotKept);
+  switch (outcome) {
     case SaveOutcome::kSaved:
       return {true, ""};
     case SaveOutcome::kSavedNotSynced:
@@ -137,9 +142,13 @@ int main(int argc, char** argv) {
     showLostEntries(console);
     console.pause();
   }
-  if (int error = whyCannotSave(kPhoneListFile); error != 0) {
+  if (SaveObstacle obstacle = whyCannotSave(kPhoneListFile);
+      obstacle.kind != SaveObstacle::Kind::kNone) {
     console.print(kCannotSaveHere);
-    console.print(std::strerror(error));
+    console.print(obstacle.kind == SaveObstacle::Kind::kUnchangeable ? kUnchangeableReason
+                  : obstacle.kind == SaveObstacle::Kind::kOthersFile
+                      ? kOthersFileReason
+                      : std::strerror(obstacle.error));
     console.print("\n");
     console.pause();
   }

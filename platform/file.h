@@ -103,12 +103,26 @@ FileStamp stampOfFile(const char* path);
 // of the present, or after it. A change made later than that moves them.
 bool timesMayHideChange(const FileStamp& stamp);
 
-// Why a save to `path` could not succeed as things stand, as an errno
-// value, or 0 when nothing is seen to stand in its way: the directory is
-// not writable for this user (EACCES) or is on a file system mounted
-// read-only (EROFS), or the file is there and this user could not open it
-// for writing (EACCES), just as replaceFile would find.
-int whyCannotSave(const char* path);
+// What stands in the way of a save, as whyCannotSave sees it.
+struct SaveObstacle {
+  enum class Kind {
+    kNone,          // nothing is seen to stand in its way
+    kError,         // `error`, an errno value, says what
+    kUnchangeable,  // the file or its directory is marked append-only or immutable
+    kOthersFile,    // the file is another user's, in a sticky directory that is
+                    // not this user's either: it may not be renamed over
+  };
+  Kind kind = Kind::kNone;
+  int error = 0;
+};
+
+// Why a save to `path` could not succeed as things stand, or kNone when
+// nothing is seen to stand in its way: the directory is not writable for
+// this user (EACCES) or is on a file system mounted read-only (EROFS), the
+// file is there and this user could not open it for writing (EACCES), or
+// either is kept from change as SaveObstacle says, just as replaceFile
+// would find.
+SaveObstacle whyCannotSave(const char* path);
 
 enum class LockResult {
   kLocked,           // this run holds the lock until it ends
@@ -126,9 +140,10 @@ LockResult lockDirectoryOf(const char* path);
 // Removes from the directory that holds `path` (links followed) the
 // temporary files that a run of this program killed during its save left
 // behind: regular files of this user with names that isTemporaryFileName
-// accepts. Never follows a link, and leaves anything else of such a name
-// alone. REQUIRES: this run holds the lock of lockDirectoryOf(path), so
-// that no other run's save is under way there.
+// accepts and, on Linux where the file system has user extended
+// attributes, the mark that the save put on them. Never follows a link,
+// and leaves anything else alone. REQUIRES: this run holds the lock of
+// lockDirectoryOf(path), so that no other run's save is under way there.
 void removeLeftoverFiles(const char* path);
 
 enum class SaveResult {
@@ -177,6 +192,11 @@ class SaveTarget {
   // Closes the new file if it is open and removes it if it has a name,
   // whatever step the save had reached.
   virtual void discard() = 0;
+
+  // False once create has made a new file whose group is not the old
+  // one's, as happens where this user is not a member of that group: the
+  // new file then gives its group no access.
+  virtual bool groupKept() const = 0;
 };
 
 // The platform's steps for one save. While the object lives, SIGINT,
@@ -199,12 +219,16 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
 // Writes a new file with `fill` and puts it in place of the file at `path`,
 // atomically, following symbolic links so that a link stays a link. Refuses
 // a file that this user could not open for writing (root may), as a save
-// that opened it to write would. The new file keeps the old one's
+// that opened it to write would, and one in an append-only or immutable
+// directory or marked so itself (EPERM). The new file keeps the old one's
 // permission bits, its group where this user may set it (and its owner
 // where the program runs as root), its POSIX ACL and its user extended
-// attributes. It is written unnamed where the file system allows, so that
-// a run killed part way leaves nothing behind, and named only once it is
-// whole and synced. Refuses to replace anything but a regular file.
+// attributes; where the group cannot be kept, the group that the new file
+// got instead is given no access. It is written unnamed where the file
+// system allows, so that a run killed part way leaves nothing behind, and
+// named only once it is whole and synced, marked as this program's (see
+// removeLeftoverFiles) until it is in place. Refuses to replace anything
+// but a regular file.
 //
 // A power cut at any moment during the call leaves the old file or the new
 // one whole; once it has returned kSaved, the new one. A run killed during
@@ -217,7 +241,10 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
 // Windows, the nearest errno to its Windows error: EACCES for a file
 // denied, or held open by another program, ENOSPC for a full disk, EROFS
 // for a protected medium, EIO for any other).
+//
+// `groupKept`, where given, is set false when the new file in place could
+// not be given the old one's group (SaveTarget::groupKept).
 SaveResult replaceFile(const char* path, bool (*fill)(File&),
-                       const MayReplace& mayReplace = nullptr);
+                       const MayReplace& mayReplace = nullptr, bool* groupKept = nullptr);
 
 }  // namespace phonebook

@@ -1,7 +1,12 @@
 // The Linux-only means of the save: the new file written unnamed
-// (O_TMPFILE) and named through /proc once whole, and the extended
-// attributes and POSIX ACL of the old file carried over to it.
+// (O_TMPFILE) and named through /proc once whole, the extended attributes
+// and POSIX ACL of the old file carried over to it, the mark that tells a
+// temporary file of this program's from a file that a person made, and the
+// append-only and immutable flags that no save can get past.
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -26,6 +31,9 @@ namespace {
 // them and skipped where not.
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The mark of a temporary file; its value is the file's number in decimal.
+constexpr char kTemporaryMark[] = "user.phonebook.temporary";
 
 bool mustKeep(std::string_view attribute) {
   return attribute == kAccessAcl || attribute.starts_with("user.");
@@ -83,6 +91,9 @@ bool copyAttributes(const std::string& from, int fd) {
   if (!attributeNames(from, names)) return false;
   bool hasAcl = false;
   for (const std::string& name : names) {
+    // A mark left on the old file by a run killed just after its rename is
+    // not the new file's.
+    if (name == kTemporaryMark) continue;
     hasAcl = hasAcl || name == kAccessAcl;
     if (!copyAttribute(from, fd, name) && mustKeep(name)) return false;
   }
@@ -92,6 +103,66 @@ bool copyAttributes(const std::string& from, int fd) {
     return false;
   }
   return true;
+}
+
+// A POSIX ACL as the attribute holds it: a 4-byte version, then entries of
+// a 2-byte tag, 2-byte permissions and a 4-byte id, all little-endian.
+constexpr std::size_t kAclHeaderSize = 4;
+constexpr std::size_t kAclEntrySize = 8;
+constexpr unsigned kAclGroupObject = 0x04;  // the tag of the owning group's entry
+
+bool denyGroupInAcl(int fd) {
+  std::string acl;
+  if (!fetchSized(acl, [&](char* buffer, std::size_t size) {
+        return fgetxattr(fd, kAccessAcl, buffer, size);
+      })) {
+    return false;
+  }
+  for (std::size_t at = kAclHeaderSize; at + kAclEntrySize <= acl.size(); at += kAclEntrySize) {
+    unsigned tag = static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1])
+                                                             << 8;
+    if (tag == kAclGroupObject) acl[at + 2] = acl[at + 3] = '\0';
+  }
+  return fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// The mark of temporary files. Its value ties it to the file's number, so
+// that a copy (cp -a carries extended attributes) is a file of its own.
+
+void markTemporary(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return;
+  const std::string number = std::to_string(info.st_ino);
+  fsetxattr(fd, kTemporaryMark, number.data(), number.size(), 0);
+}
+
+bool isMarkedTemporary(const std::string& path, const struct stat& info) {
+  std::string value;
+  if (!fetchSized(value, [&](char* buffer, std::size_t size) {
+        return lgetxattr(path.c_str(), kTemporaryMark, buffer, size);
+      })) {
+    // No user extended attributes here, so no mark either: the name alone.
+    return errno == ENOTSUP;
+  }
+  return value == std::to_string(info.st_ino);
+}
+
+void unmarkTemporary(const std::string& path) {
+  lremovexattr(path.c_str(), kTemporaryMark);
+}
+
+// ---------------------------------------------------------------------------
+// The append-only and immutable flags.
+
+bool isAppendOnlyOrImmutable(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool marked =
+      ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  close(fd);
+  return marked;
 }
 
 // ---------------------------------------------------------------------------

@@ -174,18 +174,34 @@ bool timesMayHideChange(const FileStamp& stamp) {
   return std::max(stamp.modified, stamp.statusChanged) > nanoseconds(now) - kCoarsestTick;
 }
 
-int whyCannotSave(const char* path) {
+SaveObstacle whyCannotSave(const char* path) {
+  using Kind = SaveObstacle::Kind;
   const std::string target = followLinks(path);
-  if (target.empty()) return EACCES;
+  if (target.empty()) return {Kind::kError, EACCES};
+  const std::string directory = directoryOf(target);
   // The new file is made in the directory and renamed there; access()
-  // answers EROFS for a file system mounted read-only.
-  if (faccessat(AT_FDCWD, directoryOf(target).c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
-  struct stat info;
-  if (stat(target.c_str(), &info) == 0 &&
-      faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-    return errno;
+  // answers EROFS for a file system mounted read-only, and EPERM for an
+  // immutable directory or file.
+  if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return errno == EPERM ? SaveObstacle{Kind::kUnchangeable} : SaveObstacle{Kind::kError, errno};
   }
-  return 0;
+  // An append-only directory lets the new file in but not over the old one.
+  if (isAppendOnlyOrImmutable(directory)) return {Kind::kUnchangeable};
+  struct stat info;
+  if (stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return errno == EPERM ? SaveObstacle{Kind::kUnchangeable} : SaveObstacle{Kind::kError, errno};
+  }
+  if (isAppendOnlyOrImmutable(target)) return {Kind::kUnchangeable};
+  // The rename removes the old file's name, which a sticky directory allows
+  // only to the file's owner, the directory's, and root.
+  struct stat parent;
+  const uid_t self = geteuid();
+  if (stat(directory.c_str(), &parent) == 0 && (parent.st_mode & S_ISVTX) != 0 && self != 0 &&
+      info.st_uid != self && parent.st_uid != self) {
+    return {Kind::kOthersFile};
+  }
+  return {};
 }
 
 LockResult lockDirectoryOf(const char* path) {
@@ -229,10 +245,12 @@ void removeLeftoverFiles(const char* path) {
   while (const dirent* entry = readdir(entries)) {
     if (!isTemporaryFileName(entry->d_name)) continue;
     // Not following links: a link of that name, or a directory, or another
-    // user's file, is not a leftover of this program's.
+    // user's file, or one without the mark (a copy, or a file that a
+    // person named so), is not a leftover of this program's.
     struct stat info;
     if (fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(info.st_mode) && info.st_uid == self) {
+        S_ISREG(info.st_mode) && info.st_uid == self &&
+        isMarkedTemporary(directoryOf(target) + "/" + entry->d_name, info)) {
       unlinkat(directory, entry->d_name, 0);
     }
   }

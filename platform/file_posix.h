@@ -1,8 +1,10 @@
 // What the POSIX files of the platform share: the open descriptor, paths,
-// and what they ask of the system beyond POSIX (unnamed new files and
-// extended attributes), which file_linux.cpp gives on Linux.
+// and what they ask of the system beyond POSIX (unnamed new files, extended
+// attributes and the append-only and immutable flags), which file_linux.cpp
+// gives on Linux.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -59,8 +61,36 @@ int openUnnamed(const std::string& directory, mode_t mode);
 bool nameUnnamed(int fd, const std::string& directory, std::string& path);
 
 // Puts on the new file `fd` the extended attributes of the file `from`, its
-// POSIX ACL among them, and no ACL where `from` has none. False, with errno
-// set, when one that must be kept (the ACL, user.*) could not be.
+// POSIX ACL among them, and no ACL where `from` has none; never the mark of
+// markTemporary. False, with errno set, when one that must be kept (the
+// ACL, user.*) could not be.
 bool copyAttributes(const std::string& from, int fd);
+
+// Takes from the owning group of the new file `fd` every access that its
+// POSIX ACL gives it, for a file whose group is not the old one's. False
+// where the file has no ACL (its permission bits then speak for the group)
+// or where the ACL could not be changed.
+bool denyGroupInAcl(int fd);
+
+// Marks the new file `fd` as a temporary file of this program's, with an
+// extended attribute whose value is the file's own number, so that a copy
+// of it is not marked. Nothing where the file system has no extended
+// attributes, or the mark cannot be set: the save goes on unmarked.
+void markTemporary(int fd);
+
+// True where the regular file `path`, whose lstat is `info`, is marked by
+// markTemporary as what it is now (not a copy), or where the file system
+// has no user extended attributes to mark it with.
+bool isMarkedTemporary(const std::string& path, const struct stat& info);
+
+// Takes the mark of markTemporary off the file at `path`, once it is no
+// longer temporary. Failing is harmless: the phone list file's name is not
+// a temporary one.
+void unmarkTemporary(const std::string& path);
+
+// True where the file or directory at `path` is marked append-only or
+// immutable (chattr +a, +i): then no file there can be renamed over or
+// removed, not even by root. False where it cannot be told.
+bool isAppendOnlyOrImmutable(const std::string& path);
 
 }  // namespace phonebook

@@ -211,22 +211,23 @@ bool timesMayHideChange(const FileStamp& stamp) {
   return std::max(stamp.modified, stamp.statusChanged) > present - kCoarsestTick;
 }
 
-int whyCannotSave(const char* path) {
+SaveObstacle whyCannotSave(const char* path) {
   const std::wstring target = targetOf(path);
-  if (target.empty()) return 0;
+  if (target.empty()) return {};
   DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return EACCES;
+    return {SaveObstacle::Kind::kError, EACCES};
   }
   // Whether this user may make files in the directory is for its access
   // list to say, which only trying would tell; a read-only volume says so.
   HANDLE directory = openToAsk(directoryOf(target));
-  if (directory == INVALID_HANDLE_VALUE) return 0;
+  if (directory == INVALID_HANDLE_VALUE) return {};
   DWORD flags = 0;
   bool known = GetVolumeInformationByHandleW(directory, nullptr, 0, nullptr, nullptr, &flags,
                                              nullptr, 0) != 0;
   CloseHandle(directory);
-  return known && (flags & FILE_READ_ONLY_VOLUME) != 0 ? EROFS : 0;
+  if (known && (flags & FILE_READ_ONLY_VOLUME) != 0) return {SaveObstacle::Kind::kError, EROFS};
+  return {};
 }
 
 LockResult lockDirectoryOf(const char* path) {

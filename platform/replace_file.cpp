@@ -10,8 +10,7 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
                        const MayReplace& mayReplace) {
   if (!target.resolve(path)) return SaveResult::kFailed;
   File* file = target.create();
-  bool whole =
-      file != nullptr && fill(*file) && target.sync() && target.name() && target.close();
+  bool whole = file != nullptr && fill(*file) && target.sync() && target.name() && target.close();
   bool refused = whole && mayReplace && !mayReplace();
   if (!whole || refused || !target.putInPlace()) {
     // Removing what is left must not hide why the save failed.
@@ -25,9 +24,15 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
   return target.syncDirectory() ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
 }
 
-SaveResult replaceFile(const char* path, bool (*fill)(File&), const MayReplace& mayReplace) {
+SaveResult replaceFile(const char* path, bool (*fill)(File&), const MayReplace& mayReplace,
+                       bool* groupKept) {
   std::unique_ptr<SaveTarget> target = newSaveTarget();
-  return replaceFile(*target, path, fill, mayReplace);
+  SaveResult result = replaceFile(*target, path, fill, mayReplace);
+  if (groupKept != nullptr) {
+    bool inPlace = result == SaveResult::kSaved || result == SaveResult::kSavedNotSynced;
+    *groupKept = !inPlace || target->groupKept();
+  }
+  return result;
 }
 
 }  // namespace phonebook

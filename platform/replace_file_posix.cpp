@@ -56,19 +56,31 @@ class SignalsHeld {
 // the old file said about access is put on it before a byte is written:
 // owner (only root may give a file away) and group (a member of the group
 // may set it), then extended attributes, then the permission bits, last
-// because changing the owner can clear set-id bits.
-bool keepAccess(const struct stat& old, const std::string& from, int fd) {
+// because changing the owner can clear set-id bits. `groupKept` tells
+// whether the new file has the old one's group.
+bool keepAccess(const struct stat& old, const std::string& from, int fd, bool& groupKept) {
   // The new file's group is the saver's, or the directory's where that is
   // set-group-ID: look at what it got.
   struct stat made;
   if (fstat(fd, &made) != 0) return false;
+  groupKept = true;
   if (old.st_uid != made.st_uid || old.st_gid != made.st_gid) {
     // Root gives the file back to its owner; anyone else keeps the group
     // where they may (a member of it), and otherwise the file is theirs.
     uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
-    if (fchown(fd, owner, old.st_gid) != 0 && errno != EPERM) return false;
+    if (fchown(fd, owner, old.st_gid) != 0) {
+      if (errno != EPERM) return false;
+      groupKept = made.st_gid == old.st_gid;
+    }
   }
-  return copyAttributes(from, fd) && fchmod(fd, old.st_mode & 07777) == 0;
+  if (!copyAttributes(from, fd)) return false;
+  mode_t mode = old.st_mode & 07777;
+  // What the old group might do is not for another group to take over:
+  // the new one gets nothing, through the ACL where the file has one (its
+  // group bits are then the ACL's mask, which named users and groups
+  // still need), else through the permission bits.
+  if (!groupKept && !denyGroupInAcl(fd)) mode &= ~mode_t{070};
+  return fchmod(fd, mode) == 0;
 }
 
 // The save's steps by POSIX calls, with the Linux-only ones of
@@ -82,6 +94,12 @@ class PosixSaveTarget final : public SaveTarget {
     target_ = followLinks(path);
     if (target_.empty()) return false;
     directory_ = directoryOf(target_);
+    // An append-only directory would let the new file in but keep it
+    // there: neither the rename nor the removal could take its name away.
+    if (isAppendOnlyOrImmutable(directory_)) {
+      errno = EPERM;
+      return false;
+    }
     replacing_ = stat(target_.c_str(), &old_) == 0;
     if (!replacing_) return errno == ENOENT;
     if (!S_ISREG(old_.st_mode)) {
@@ -89,8 +107,13 @@ class PosixSaveTarget final : public SaveTarget {
       return false;
     }
     // The rename needs only the directory, but a file that its user made
-    // read-only says that it must not change.
-    return faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) == 0;
+    // read-only, or marked append-only, says that it must not change.
+    if (faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) return false;
+    if (isAppendOnlyOrImmutable(target_)) {
+      errno = EPERM;
+      return false;
+    }
+    return true;
   }
 
   File* create() override {
@@ -111,7 +134,9 @@ class PosixSaveTarget final : public SaveTarget {
     }
     if (fd < 0) return nullptr;
     file_ = std::make_unique<PosixFile>(fd);
-    if (replacing_ && !keepAccess(old_, target_, fd)) return nullptr;
+    // Before it can have a name that the next start would look at.
+    markTemporary(fd);
+    if (replacing_ && !keepAccess(old_, target_, fd, groupKept_)) return nullptr;
     return file_.get();
   }
 
@@ -140,7 +165,13 @@ class PosixSaveTarget final : public SaveTarget {
     return closed;
   }
 
-  bool putInPlace() override { return rename(path_.c_str(), target_.c_str()) == 0; }
+  bool putInPlace() override {
+    if (rename(path_.c_str(), target_.c_str()) != 0) return false;
+    unmarkTemporary(target_);
+    return true;
+  }
+
+  bool groupKept() const override { return groupKept_; }
 
   bool syncDirectory() override {
     int directory = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -162,6 +193,7 @@ class PosixSaveTarget final : public SaveTarget {
   bool replacing_ = false;
   struct stat old_ {};
   bool unnamed_ = false;
+  bool groupKept_ = true;
   std::string path_;  // the new file's name, once it has one
   std::unique_ptr<PosixFile> file_;
 };

@@ -166,6 +166,9 @@ class WindowsSaveTarget final : public SaveTarget {
     if (!path_.empty()) DeleteFileW(path_.c_str());
   }
 
+  // The access rights are the old file's own list, whoever saves.
+  bool groupKept() const override { return true; }
+
  private:
   InterruptsHeld held_;  // first, so that it is let go last
   std::wstring target_;

@@ -7,14 +7,17 @@
 
 namespace phonebook {
 
-// A fresh name, ".phonebook-" and eight random letters and digits, for the
-// new file in the moment between its completion and its rename: short
-// whatever the phone list file is called, and unpredictable enough that a
-// name taken meanwhile is rare (a taken name is tried again with the next).
+// A fresh name for the new file in the moment between its completion and
+// its rename: ".phonebook-", twelve random letters and digits that mix
+// upper case, lower case and digits, and ".tmp". Short whatever the phone
+// list file is called, unpredictable enough that a name taken meanwhile is
+// rare (a taken name is tried again with the next), and not a name that a
+// person would type for a file of their own, such as a dated backup.
 std::string temporaryFileName();
 
-// True for the names that temporaryFileName makes: ".phonebook-" and
-// exactly eight lower-case letters or digits.
+// True for the names that temporaryFileName makes, and only those: the
+// start removes leftovers by these names (with the platform's mark, where
+// it has one), so a name that a person could choose must not pass.
 bool isTemporaryFileName(std::string_view name);
 
 enum class NameTry {

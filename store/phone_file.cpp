@@ -85,7 +85,7 @@ std::optional<SaveOutcome> changeOf(const LoadedFile& loaded, const char* path, 
 
 }  // namespace
 
-SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {
+SaveOutcome savePhoneList(LoadedFile& loaded, const char* path, bool* groupKept) {
   if (loaded.result != LoadResult::kLoaded && loaded.result != LoadResult::kMissing) {
     return SaveOutcome::kNotReadWhole;
   }
@@ -96,10 +96,11 @@ SaveOutcome savePhoneList(LoadedFile& loaded, const char* path) {
   std::optional<SaveOutcome> change;
   FileStamp now;
   errno = 0;
-  SaveResult result = replaceFile(path, writePhoneList, [&] {
+  auto mayReplace = [&] {
     change = changeOf(loaded, path, now);
     return !change;
-  });
+  };
+  SaveResult result = replaceFile(path, writePhoneList, mayReplace, groupKept);
   switch (result) {
     case SaveResult::kSaved:
       return SaveOutcome::kSaved;

@@ -76,11 +76,11 @@ enum class SaveOutcome {
   kNotReadWhole,    // refused: entries that were never read would be lost
   kLostCharacters,  // refused once: entries still hold "?" for a lost character
   // Refused once: since the file was read, another program ...
-  kChanged,      // ... changed it
-  kRemoved,      // ... removed it
-  kCreated,      // ... made one where there was none
-  kReplaced,     // ... put another file in its place
-  kNowALink,     // ... put a symbolic link in its place (LoadedFile::stamp.link)
+  kChanged,   // ... changed it
+  kRemoved,   // ... removed it
+  kCreated,   // ... made one where there was none
+  kReplaced,  // ... put another file in its place
+  kNowALink,  // ... put a symbolic link in its place (LoadedFile::stamp.link)
 };
 
 // Replaces the phone list file at `path` with the phone book, as
@@ -95,11 +95,12 @@ enum class SaveOutcome {
 // Refuses once when the file is no longer the one that `loaded` describes:
 // another file or link, or another size or time of modification; and
 // where only the time of its last change differs, or its times could hide
-// a change (timesMayHideChange), its bytes are read again and compared. This is looked at when the new file is whole, right before it is put
-// in place, so that a change made while the save wrote is seen too.
-// `loaded` then takes the file as it is now, so that a second save
-// replaces it unless it changes again. On any outcome but the first two
-// the old file is left exactly as it was.
-SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile);
+// a change (timesMayHideChange), its bytes are read again and compared. This is looked at when the
+// new file is whole, right before it is put in place, so that a change made while the save wrote is
+// seen too. `loaded` then takes the file as it is now, so that a second save replaces it unless it
+// changes again. On any outcome but the first two the old file is left exactly as it was.
+// `groupKept`, where given, is set as replaceFile sets it.
+SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile,
+                          bool* groupKept = nullptr);
 
 }  // namespace phonebook

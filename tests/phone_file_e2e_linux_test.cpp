@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -186,6 +188,9 @@ TEST(PhoneFileRunTest, SaveKeepsPermissionBitsAndFollowsSymbolicLinks) {
   ASSERT_EQ(stat(dir.file("books/mine.txt").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_EQ(filesIn(dir.file("books")), std::vector<std::string>{"mine.txt"});
+  // The mark of a temporary file goes with the rename.
+  EXPECT_LT(getxattr(dir.file("books/mine.txt").c_str(), "user.phonebook.temporary", nullptr, 0),
+            0);
 }
 
 TEST(PhoneFileRunTest, ASaveThatHitsAFileSizeLimitKeepsTheOldFile) {
@@ -299,6 +304,132 @@ TEST(PhoneFileRunTest, TheFilesGroupIsKeptForTheUsersWhoShareIt) {
   EXPECT_EQ(info.st_gid, 0u);
 }
 
+// The ACL of a file: a version, then entries of tag, permissions and id.
+struct AclEntry {
+  std::uint16_t tag;
+  std::uint16_t permissions;
+  std::uint32_t id;
+};
+std::string aclBytes(const std::vector<AclEntry>& entries) {
+  std::string bytes("\x02\0\0\0", 4);
+  for (const AclEntry& entry : entries) {
+    for (std::uint32_t value : {entry.tag | std::uint32_t{entry.permissions} << 16, entry.id}) {
+      for (int shift = 0; shift < 32; shift += 8) bytes.push_back(char(value >> shift));
+    }
+  }
+  return bytes;
+}
+
+// nobody saves a file of group adm, and is not in it: the new file's group
+// is nobody's own, and it must not take over what adm might do. Standard
+// error says what was lost.
+TEST(PhoneFileRunTest, AGroupThatCannotBeKeptGetsNoAccessAndTheSaveSaysSo) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  constexpr gid_t kAdm = 4;
+  constexpr gid_t kNogroup = 65534;
+  constexpr std::uint32_t kNoId = 0xFFFFFFFF;
+  const char* const acl = "system.posix_acl_access";
+  // The owner, the user daemon (1) and the owning group may read and write.
+  const std::vector<AclEntry> shared = {
+      {0x01, 6, kNoId}, {0x02, 6, 1}, {0x04, 6, kNoId}, {0x10, 6, kNoId}, {0x20, 0, kNoId}};
+  std::vector<AclEntry> afterwards = shared;
+  afterwards[2].permissions = 0;  // the new owning group: nothing
+  for (bool withAcl : {false, true}) {
+    SCOPED_TRACE(withAcl ? "with an ACL" : "permission bits only");
+    TempDir dir;
+    chmod(dir.path().c_str(), 0777);
+    const std::string file = dir.file("PhoneList.txt");
+    writeFile(file, "Ahn 1\r\n");
+    ASSERT_EQ(chown(file.c_str(), 65534, kAdm), 0);
+    chmod(file.c_str(), 0640);
+    if (withAcl) {
+      const std::string bytes = aclBytes(shared);
+      if (setxattr(file.c_str(), acl, bytes.data(), bytes.size(), 0) != 0) {
+        GTEST_SKIP() << "no POSIX ACLs here";
+      }
+    }
+    testing::Run run = script("1\nKim\n2\n0\n");
+    run.asNobody = true;
+    testing::Outcome outcome = runPhonebook(dir.path(), run);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(readFile(file), "Ahn 1\r\nKim 2\r\n");
+    struct stat info;
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_gid, kNogroup);
+    EXPECT_EQ(outcome.errors, cp949("\nPhoneList.txt를 저장했지만, 이 사용자가 속하지 않은 원래 "
+                                    "그룹은 지키지 못했습니다. 새 파일은 지금의 그룹에 아무 "
+                                    "권한도 주지 않습니다. 원래 그룹에 돌려주려면 그 그룹에 "
+                                    "속한 사용자나 관리자에게 chgrp를 부탁하십시오.\n"));
+    if (withAcl) {
+      // The mask (the group bits) still lets daemon in.
+      EXPECT_EQ(info.st_mode & 07777, 0660u);
+      std::string now(256, '\0');
+      ssize_t size = getxattr(file.c_str(), acl, now.data(), now.size());
+      ASSERT_GT(size, 0);
+      now.resize(static_cast<std::size_t>(size));
+      EXPECT_EQ(now, aclBytes(afterwards));
+    } else {
+      EXPECT_EQ(info.st_mode & 07777, 0600u);
+    }
+  }
+}
+
+// What the save will meet is said at the start: a file or directory that
+// chattr made append-only or immutable (which binds root too), or another
+// user's file in a sticky directory. The save then fails, says why, and
+// leaves the old file and nothing else.
+TEST(PhoneFileRunTest, TheStartWarnsOfFlagsAndStickyDirectoriesThatStopTheSave) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for chattr and to play two users";
+  const std::string flagged = cp949(
+      "\n\nPhoneList.txt를 이 자리에 저장할 수 없습니다: PhoneList.txt나 이 폴더에 바꾸지 "
+      "못하게 하는 표시(chattr +a 또는 +i)가 있습니다. 관리자에게 이 표시를 지워 달라고 "
+      "부탁하십시오.\n");
+  const std::string others = cp949(
+      "\n\nPhoneList.txt를 이 자리에 저장할 수 없습니다: PhoneList.txt는 다른 사용자의 "
+      "파일이고, 이 폴더에서는 파일의 주인만 파일을 지우거나 새 파일로 바꿀 수 있습니다. "
+      "파일의 주인에게 부탁하거나 다른 폴더에서 실행하십시오.\n");
+  struct Case {
+    const char* what;
+    const char* flag;  // for chattr, or none
+    bool onDirectory;
+    const std::string& warning;
+  };
+  const Case cases[] = {
+      {"an append-only file", "+a", false, flagged},
+      {"an immutable file", "+i", false, flagged},
+      {"an append-only directory", "+a", true, flagged},
+      {"an immutable directory", "+i", true, flagged},
+      {"another user's file in a sticky directory", nullptr, false, others},
+  };
+  const std::string before = "Ahn 1\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string book = dir.file("book");
+    fs::create_directory(book);
+    chmod(book.c_str(), c.flag == nullptr ? 01777 : 0777);
+    writeFile(book + "/PhoneList.txt", before);
+    chmod((book + "/PhoneList.txt").c_str(), 0666);
+    const std::string flagged = c.onDirectory ? book : book + "/PhoneList.txt";
+    if (c.flag != nullptr &&
+        std::system(("chattr " + std::string(c.flag) + " '" + flagged + "' 2>/dev/null").c_str()) !=
+            0) {
+      GTEST_SKIP() << "chattr does not work here";
+    }
+    testing::Run run = script("1\nKim\n2\n0\n");
+    run.asNobody = c.flag == nullptr;
+    testing::Outcome outcome = runPhonebook(book, run);
+    if (c.flag != nullptr) {
+      ASSERT_EQ(std::system(("chattr -a -i '" + flagged + "'").c_str()), 0);
+    }
+    EXPECT_NE(outcome.output.find(cp949("저장된 파일을 불러옵니다.") + c.warning),
+              std::string::npos)
+        << outcome.output;
+    expectFailedSave(outcome, book + "/PhoneList.txt", before, "Operation not permitted");
+    EXPECT_EQ(filesIn(book), std::vector<std::string>{"PhoneList.txt"});
+  }
+}
+
 TEST(PhoneFileRunTest, ALinkPlantedByAnotherUserInASharedDirectoryIsNotFollowed) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
   TempDir dir;
@@ -368,26 +499,73 @@ TEST(PhoneFileRunTest, ASignalDuringTheSaveWaitsAndTheSaveEndsAsASaveEnds) {
   }
 }
 
+// The mark that a save puts on its new file until the rename: the file's
+// own number. False where the file system keeps no user attributes.
+bool markAsTemporary(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  const std::string number = std::to_string(info.st_ino);
+  return setxattr(path.c_str(), "user.phonebook.temporary", number.data(), number.size(), 0) == 0;
+}
+
+// A leftover is known by a name that no person would type and by the mark
+// of the save that made it, which a copy does not carry: a person's own
+// file is never removed, also in the directory that a linked PhoneList.txt
+// points into. (That the save's real leftovers are removed, the crash
+// tests show: every kill between the naming and the rename leaves one.)
 TEST(PhoneFileRunTest, TheStartRemovesOnlyTheLeftoversOfThisUsersSaves) {
   TempDir dir;
-  writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
-  writeFile(dir.file(".phonebook-abcdefgh"), "Ahn 1\r\n");  // a killed save's
-  fs::create_directory(dir.file(".phonebook-dir00000"));
-  writeFile(dir.file("kept"), "x");
-  fs::create_symlink("kept", dir.file(".phonebook-link0000"));
-  std::vector<std::string> kept = {".phonebook-ABCDEFGH", ".phonebook-abcdefgh0",
-                                   ".phonebook-abcdefg", "phonebook-abcdefgh"};
-  for (const std::string& name : kept) writeFile(dir.file(name), "x");
+  fs::create_directory(dir.file("books"));
+  writeFile(dir.file("books/mine.txt"), "Ahn 1\r\n");
+  fs::create_symlink("books/mine.txt", dir.file("PhoneList.txt"));
+  enum How { kPlain, kMarked, kCopyOfMarked };
+  struct Case {
+    const char* name;
+    How how;
+    bool removed;
+  };
+  const Case cases[] = {
+      {".phonebook-Ab3dEf6hIj9k.tmp", kMarked, true},         // a killed save's
+      {".phonebook-Xy7zQw2eRt5u.tmp", kPlain, false},         // named so by hand
+      {".phonebook-Mn4bVc8xZa1s.tmp", kCopyOfMarked, false},  // cp -a of a leftover
+      {".phonebook-20261210", kPlain, false},                 // a dated backup
+      {".phonebook-abcdefgh", kPlain, false},                 // older versions' leftover
+      {".phonebook-abcdefghijkl.tmp", kMarked, false},        // not mixed
+      {".phonebook-AB3DEF6HIJ9K.tmp", kMarked, false},
+      {".phonebook-Ab3dEf6hIj9k.tmp~", kMarked, false},
+      {"phonebook-Ab3dEf6hIj9k.tmp", kMarked, false},
+  };
+  std::vector<std::string> kept = {"mine.txt"};
+  for (const Case& c : cases) {
+    const std::string path = dir.file("books/") + c.name;
+    if (c.how == kCopyOfMarked) {
+      writeFile(path + ".original", "x");
+      if (!markAsTemporary(path + ".original")) GTEST_SKIP() << "no user extended attributes here";
+      ASSERT_EQ(std::system(("cp -a '" + path + ".original' '" + path + "'").c_str()), 0);
+      fs::remove(path + ".original");
+    } else {
+      writeFile(path, "Ahn 1\r\n");
+      if (c.how == kMarked && !markAsTemporary(path)) {
+        GTEST_SKIP() << "no user extended attributes here";
+      }
+    }
+    if (!c.removed) kept.push_back(c.name);
+  }
+  // Not a regular file of this user's, though named and marked as one.
+  const std::string leftover = ".phonebook-Ab3dEf6hIj9k.tmp";
+  fs::create_directory(dir.file("books/.phonebook-Dir0000000a.tmp"));
+  fs::create_symlink(leftover, dir.file("books/.phonebook-Link000000a.tmp"));
+  kept.insert(kept.end(), {".phonebook-Dir0000000a.tmp", ".phonebook-Link000000a.tmp"});
   if (geteuid() == 0) {
-    writeFile(dir.file(".phonebook-nobody00"), "x");
-    ASSERT_EQ(chown(dir.file(".phonebook-nobody00").c_str(), 65534, 65534), 0);
-    kept.push_back(".phonebook-nobody00");
+    const std::string others = dir.file("books/.phonebook-Nobody00000a.tmp");
+    writeFile(others, "x");
+    ASSERT_TRUE(markAsTemporary(others));
+    ASSERT_EQ(chown(others.c_str(), 65534, 65534), 0);
+    kept.push_back(".phonebook-Nobody00000a.tmp");
   }
   EXPECT_EQ(runPhonebook(dir.path(), script("")).status, 1);
-  kept.insert(kept.end(), {".phonebook-dir00000", ".phonebook-link0000", "PhoneList.txt", "kept"});
   std::sort(kept.begin(), kept.end());
-  EXPECT_EQ(filesIn(dir.path()), kept);
-  EXPECT_EQ(readFile(dir.file("kept")), "x");
+  EXPECT_EQ(filesIn(dir.file("books")), kept);
 }
 
 TEST(PhoneFileRunTest, OutputThatNobodyReadsDoesNotStopTheSave) {

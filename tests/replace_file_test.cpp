@@ -44,6 +44,7 @@ class FakeSaveTarget final : public SaveTarget {
     steps.push_back("discard");
     errno = 0;  // as a removal that succeeds may leave it
   }
+  bool groupKept() const override { return true; }
 
  private:
   bool step(const char* name) {

@@ -131,16 +131,21 @@ TEST(WindowsSaveTest, AFileHeldOpenByAnotherProgramIsNotReplacedAndNothingIsLeft
   }
 }
 
-TEST(WindowsSaveTest, TheStartRemovesALeftoverFileButNotADirectoryOfThatName) {
+// Windows gives the leftover no mark that Wine keeps: the name alone tells
+// it, one that no person would type.
+TEST(WindowsSaveTest, TheStartRemovesALeftoverFileButNotADirectoryOrAPersonsFile) {
   TempDir dir;
   writeFile(dir.file("PhoneList.txt"), "Ahn 1\r\n");
-  writeFile(dir.file(".phonebook-abcdefgh"), "Ahn 1\r\n");
-  writeFile(dir.file(".phonebook-abcdefg"), "x");
-  ASSERT_TRUE(CreateDirectoryA(dir.file(".phonebook-dir00000").c_str(), nullptr));
+  writeFile(dir.file(".phonebook-Ab3dEf6hIj9k.tmp"), "Ahn 1\r\n");
+  const std::vector<std::string> kept = {".phonebook-20261210", ".phonebook-abcdefgh",
+                                         ".phonebook-abcdefghijkl.tmp"};
+  for (const std::string& name : kept) writeFile(dir.file(name), "x");
+  ASSERT_TRUE(CreateDirectoryA(dir.file(".phonebook-Dir0000000a.tmp").c_str(), nullptr));
   EXPECT_EQ(runPhonebook(dir.path(), script("")).status, 1);
-  EXPECT_EQ(
-      filesIn(dir.path()),
-      (std::vector<std::string>{".phonebook-abcdefg", ".phonebook-dir00000", "PhoneList.txt"}));
+  EXPECT_EQ(filesIn(dir.path()),
+            (std::vector<std::string>{".phonebook-20261210", ".phonebook-Dir0000000a.tmp",
+                                      ".phonebook-abcdefgh", ".phonebook-abcdefghijkl.tmp",
+                                      "PhoneList.txt"}));
 }
 
 TEST(WindowsSaveTest, TheDirectoryIsLockedForOneRunWhateverItsPathIsCalled) {
