@@ -29,6 +29,11 @@ struct FileStamp {
   std::int64_t changed = 0;  // in nanoseconds, or the platform's own unit
 
   bool operator==(const FileStamp&) const = default;
+
+  // Whether `other` is this same file, whatever became of its content.
+  bool sameFile(const FileStamp& other) const {
+    return exists && other.exists && device == other.device && file == other.file;
+  }
 };
 
 // An open file. Reads and writes go on from where the last one ended. The
@@ -122,8 +127,8 @@ enum class SaveResult {
 // takes them; replaceFile runs them in this order, each once, writing the
 // content between create and sync. A step that fails returns false
 // (create: nullptr) with errno set to its error; no step follows but
-// discard, and not even that after resolve. Abstract so that a test can
-// fail any step.
+// discard, and not even that after resolve; only a failed putInPlace is
+// followed by inPlace first. Abstract so that a test can fail any step.
 class SaveTarget {
  public:
   virtual ~SaveTarget() = default;
@@ -150,6 +155,12 @@ class SaveTarget {
   // Renames the new file over the old one, in one step of the file system.
   virtual bool putInPlace() = 0;
 
+  // Whether the file found at the target now is the new file (the same
+  // file, not only the same content). A file system can report an error
+  // for a rename that it did (a FUSE or network one that lost the answer);
+  // false also where nothing can be found there.
+  virtual bool inPlace() = 0;
+
   // Makes the rename itself survive a power cut.
   virtual bool syncDirectory() = 0;
 
@@ -167,7 +178,9 @@ std::unique_ptr<SaveTarget> newSaveTarget();
 // Runs the steps of `target` for `path`, with `fill` writing the whole
 // content to the new file and returning false, with errno set, when a
 // write fails. On kFailed the new file is discarded, the old one is as it
-// was, and errno holds the error of the step that failed.
+// was, and errno holds the error of the step that failed. A rename that
+// reported an error counts as done where the new file is in place all the
+// same.
 SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&));
 
 // Writes a new file with `fill` and puts it in place of the file at `path`,

@@ -111,6 +111,7 @@ class PosixSaveTarget final : public SaveTarget {
     }
     if (fd < 0) return nullptr;
     file_ = std::make_unique<PosixFile>(fd);
+    made_ = file_->stamp();
     if (replacing_ && !keepAccess(old_, target_, fd)) return nullptr;
     return file_.get();
   }
@@ -142,6 +143,8 @@ class PosixSaveTarget final : public SaveTarget {
 
   bool putInPlace() override { return rename(path_.c_str(), target_.c_str()) == 0; }
 
+  bool inPlace() override { return made_.sameFile(stampOfFile(target_.c_str())); }
+
   bool syncDirectory() override {
     int directory = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) return false;
@@ -163,6 +166,7 @@ class PosixSaveTarget final : public SaveTarget {
   struct stat old_ {};
   bool unnamed_ = false;
   std::string path_;  // the new file's name, once it has one
+  FileStamp made_;    // the new file, as it was made
   std::unique_ptr<PosixFile> file_;
 };
 
