@@ -42,6 +42,11 @@ struct FileStamp {
   std::string link;
 
   bool operator==(const FileStamp&) const = default;
+
+  // Whether `other` is this same file, whatever became of its content.
+  bool sameFile(const FileStamp& other) const {
+    return exists && other.exists && device == other.device && file == other.file;
+  }
 };
 
 // An open file. Reads and writes go on from where the last one ended. The
@@ -158,8 +163,8 @@ enum class SaveResult {
 // takes them; replaceFile runs them in this order, each once, writing the
 // content between create and sync. A step that fails returns false
 // (create: nullptr) with errno set to its error; no step follows but
-// discard, and not even that after resolve. Abstract so that a test can
-// fail any step.
+// discard, and not even that after resolve; only a failed putInPlace is
+// followed by inPlace first. Abstract so that a test can fail any step.
 class SaveTarget {
  public:
   virtual ~SaveTarget() = default;
@@ -186,6 +191,12 @@ class SaveTarget {
   // Renames the new file over the old one, in one step of the file system.
   virtual bool putInPlace() = 0;
 
+  // Whether the file found at the target now is the new file (the same
+  // file, not only the same content). A file system can report an error
+  // for a rename that it did (a FUSE or network one that lost the answer);
+  // false also where nothing can be found there.
+  virtual bool inPlace() = 0;
+
   // Makes the rename itself survive a power cut.
   virtual bool syncDirectory() = 0;
 
@@ -211,7 +222,8 @@ std::unique_ptr<SaveTarget> newSaveTarget();
 // is whole and closed, right before it is put in place: false gives
 // kRefused. On kFailed and kRefused the new file is discarded and the old
 // one is as it was; on kFailed errno holds the error of the step that
-// failed.
+// failed. A rename that reported an error counts as done where the new
+// file is in place all the same.
 using MayReplace = std::function<bool()>;
 SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
                        const MayReplace& mayReplace = nullptr);

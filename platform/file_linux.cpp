@@ -178,10 +178,14 @@ bool nameUnnamed(int fd, const std::string& directory, std::string& path) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   return tryTemporaryNames([&](const std::string& name) {
            path = directory + "/" + name;
-           if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
-               linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
-             return NameTry::kMade;
+           int made = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+           // Only where /proc is missing: after any other error the first
+           // call may have made the name all the same, and a second would
+           // find it taken and leave it behind, as a link to the new book.
+           if (made != 0 && errno == ENOENT) {
+             made = linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
            }
+           if (made == 0) return NameTry::kMade;
            return errno == EEXIST ? NameTry::kTaken : NameTry::kFailed;
          }) == NameTry::kMade;
 }

@@ -5,6 +5,20 @@
 #include "platform/file.h"
 
 namespace phonebook {
+namespace {
+
+// Renames the new file into place. A rename that reported an error may
+// have been done all the same; what counts is where the new file is, not
+// what the call said.
+bool putInPlace(SaveTarget& target) {
+  if (target.putInPlace()) return true;
+  int error = errno;
+  if (target.inPlace()) return true;
+  errno = error;
+  return false;
+}
+
+}  // namespace
 
 SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
                        const MayReplace& mayReplace) {
@@ -12,7 +26,7 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
   File* file = target.create();
   bool whole = file != nullptr && fill(*file) && target.sync() && target.name() && target.close();
   bool refused = whole && mayReplace && !mayReplace();
-  if (!whole || refused || !target.putInPlace()) {
+  if (!whole || refused || !putInPlace(target)) {
     // Removing what is left must not hide why the save failed.
     int error = errno;
     target.discard();

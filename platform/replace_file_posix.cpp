@@ -136,6 +136,7 @@ class PosixSaveTarget final : public SaveTarget {
     file_ = std::make_unique<PosixFile>(fd);
     // Before it can have a name that the next start would look at.
     markTemporary(fd);
+    made_ = file_->stamp();
     if (replacing_ && !keepAccess(old_, target_, fd, groupKept_)) return nullptr;
     return file_.get();
   }
@@ -173,6 +174,8 @@ class PosixSaveTarget final : public SaveTarget {
 
   bool groupKept() const override { return groupKept_; }
 
+  bool inPlace() override { return made_.sameFile(stampOfFile(target_.c_str())); }
+
   bool syncDirectory() override {
     int directory = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) return false;
@@ -195,6 +198,7 @@ class PosixSaveTarget final : public SaveTarget {
   bool unnamed_ = false;
   bool groupKept_ = true;
   std::string path_;  // the new file's name, once it has one
+  FileStamp made_;    // the new file, as it was made
   std::unique_ptr<PosixFile> file_;
 };
 

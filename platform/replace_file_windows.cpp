@@ -134,6 +134,7 @@ class WindowsSaveTarget final : public SaveTarget {
       return nullptr;
     }
     file_ = std::make_unique<WindowsFile>(file);
+    made_ = file_->stamp();
     marked_ = markForDeletion(file, true);
     if (replacing_ && !giveOldFilesAccess(file, old_)) return nullptr;
     return file_.get();
@@ -158,6 +159,11 @@ class WindowsSaveTarget final : public SaveTarget {
     return MoveFileExW(path_.c_str(), target_.c_str(), flags) || fail();
   }
 
+  bool inPlace() override {
+    WindowsFile found(openToAsk(target_));
+    return made_.sameFile(found.stamp());
+  }
+
   // The rename was written through.
   bool syncDirectory() override { return true; }
 
@@ -175,6 +181,7 @@ class WindowsSaveTarget final : public SaveTarget {
   bool replacing_ = false;
   OldFile old_;
   std::wstring path_;  // the new file's name, once it is made
+  FileStamp made_;     // the new file, as it was made
   bool marked_ = false;
   std::unique_ptr<WindowsFile> file_;
 };

@@ -1,6 +1,7 @@
 // The save's steps, run against a fake of the platform's: each step in
 // turn fails, and the save must report that step's error, discard the new
-// file, and leave the old one as it was.
+// file, and leave the old one as it was; and the platform's own look at
+// what is in place.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -10,13 +11,15 @@
 
 #include "platform/file.h"
 #include "tests/memory_file.h"
+#include "tests/test_support.h"
 
 namespace phonebook {
 namespace {
 
 using Steps = std::vector<std::string>;
 
-// Every step succeeds but `failing`, which fails with `error`.
+// Every step succeeds but `failing`, which fails with `error`; "renamed"
+// is a rename that reports `error` after it was done.
 class FakeSaveTarget final : public SaveTarget {
  public:
   FakeSaveTarget(std::string failing, int error) : failing_(std::move(failing)), error_(error) {}
@@ -37,7 +40,14 @@ class FakeSaveTarget final : public SaveTarget {
   bool putInPlace() override {
     if (!step("rename")) return false;
     old = made_->content();
-    return true;
+    if (failing_ != "renamed") return true;
+    errno = error_;
+    return false;
+  }
+  bool inPlace() override {
+    steps.push_back("in place?");
+    errno = ENOENT;  // as a look that finds nothing leaves it
+    return old == made_->content();
   }
   bool syncDirectory() override { return step("sync directory"); }
   void discard() override {
@@ -72,6 +82,13 @@ TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
     if (step > 0) steps.push_back("discard");
     return steps;
   };
+  // A rename that reports an error is followed by a look at what is in place.
+  const Steps looked = {"resolve", "create",      "sync",   "name",
+                        "close",   "may replace", "rename", "in place?"};
+  auto plus = [](Steps steps, const char* step) {
+    steps.push_back(step);
+    return steps;
+  };
   struct Case {
     std::string failing;
     int error;
@@ -88,7 +105,8 @@ TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
       {"close", EBADF, SaveResult::kFailed, failedAt(4)},
       // The caller's last look, at the whole new file, says no.
       {"may replace", 0, SaveResult::kRefused, failedAt(5)},
-      {"rename", EXDEV, SaveResult::kFailed, failedAt(6)},
+      {"rename", EXDEV, SaveResult::kFailed, plus(looked, "discard")},
+      {"renamed", EIO, SaveResult::kSaved, plus(looked, "sync directory")},
       {"sync directory", EIO, SaveResult::kSavedNotSynced, all},
   };
   for (const Case& c : cases) {
@@ -109,6 +127,27 @@ TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
     } else {
       EXPECT_EQ(target.old, "Kim 1\r\n");
     }
+  }
+}
+
+// The platform's look after a rename that reported an error: the new file
+// is found in place once it is there, and neither the old file nor an
+// empty place is taken for it.
+TEST(ReplaceFileTest, ThePlatformFindsTheNewFileInPlaceOnlyOnceItIsThere) {
+  testing::TempDir dir;
+  const std::string path = dir.file("PhoneList.txt");
+  for (bool before : {false, true}) {
+    SCOPED_TRACE(before ? "over an old file" : "a new file");
+    if (before) testing::writeFile(path, "Ahn 1\r\n");
+    std::unique_ptr<SaveTarget> target = newSaveTarget();
+    ASSERT_TRUE(target->resolve(path.c_str()));
+    File* file = target->create();
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(fill(*file) && target->sync() && target->name() && target->close());
+    EXPECT_FALSE(target->inPlace());
+    ASSERT_TRUE(target->putInPlace());
+    EXPECT_TRUE(target->inPlace());
+    EXPECT_EQ(testing::readFile(path), "Kim 1\r\n");
   }
 }
 

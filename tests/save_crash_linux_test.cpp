@@ -5,7 +5,9 @@
 //
 //  (a) the program is killed there (SIGKILL: a crash of the program alone);
 //  (b) that call fails with EIO instead of running (a failing disk or
-//      file system), and the program goes on;
+//      file system), or runs and then reports EIO (a FUSE or network file
+//      system that lost the answer to a call it did), and the program goes
+//      on;
 //  (c) the file system is copied as a power cut there would leave it: the
 //      save runs on a file system of its own in an image on a loop device,
 //      and the image is copied while the program stands still. What the
@@ -71,7 +73,7 @@ struct Call {
   unsigned long long firstArgument;
 };
 
-enum class Action { kGoOn, kKill, kFail };
+enum class Action { kGoOn, kKill, kFail, kFailAfter };
 
 struct Traced {
   std::vector<Call> saveCalls;  // the calls of the save, in order
@@ -153,8 +155,8 @@ Traced traceRun(const std::string& directory, const std::string& input,
         ptrace(PTRACE_GETREGS, child, nullptr, &regs);
         regs.orig_rax = static_cast<unsigned long long>(-1);
         ptrace(PTRACE_SETREGS, child, nullptr, &regs);
-        failing = true;
       }
+      failing = action == Action::kFail || action == Action::kFailAfter;
     } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && failing) {
       user_regs_struct regs;
       ptrace(PTRACE_GETREGS, child, nullptr, &regs);
@@ -313,14 +315,17 @@ TEST(SaveCrashTest, AnErrorInAnyCallOfTheSaveIsReportedAndLeavesTheOldOrTheNewBo
     ASSERT_GE(calls.size(), kFewestCalls);
     // Not exit_group, the last: a program cannot go on past its end.
     for (std::size_t point = 0; point + 1 < calls.size(); ++point) {
-      SCOPED_TRACE("EIO from " + describe(point, calls[point]));
-      TempDir dir;
-      setUp(scene, dir.path());
-      Traced traced = traceRun(dir.path(), kInput, [&](std::size_t at, const Call&) {
-        return at == point ? Action::kFail : Action::kGoOn;
-      });
-      // Status 0 says that the book is saved; any other, that it is not.
-      checkAfter(scene, dir.path(), after, traced.status == 0 ? Expect::kNew : Expect::kOld);
+      for (Action action : {Action::kFail, Action::kFailAfter}) {
+        SCOPED_TRACE((action == Action::kFail ? "EIO instead of " : "EIO after ") +
+                     describe(point, calls[point]));
+        TempDir dir;
+        setUp(scene, dir.path());
+        Traced traced = traceRun(dir.path(), kInput, [&](std::size_t at, const Call&) {
+          return at == point ? action : Action::kGoOn;
+        });
+        // Status 0 says that the book is saved; any other, that it is not.
+        checkAfter(scene, dir.path(), after, traced.status == 0 ? Expect::kNew : Expect::kOld);
+      }
     }
   }
 }
