@@ -465,12 +465,17 @@ TEST_P(PowerCutTest, APowerCutBeforeAnyCallOfTheSaveOrAfterItLeavesTheOldOrTheNe
       {
         Mounted run(image, mounted, system.options);
         if (!run.mounted()) GTEST_SKIP() << kNoMoreLoops;
+        bool cut = false;
         Traced traced = traceRun(mounted, kInput, [&](std::size_t at, const Call&) {
           if (at != point) return Action::kGoOn;
+          cut = true;
           copyImage(image, copy);
           return Action::kKill;
         });
-        if (point == calls.size()) {
+        // A run may make fewer calls than the first: the save reads the old
+        // file again only while its times are recent. One that ended before
+        // the point is cut after it ended.
+        if (!cut) {
           EXPECT_EQ(traced.status, 0);
           copyImage(image, copy);
         }
