@@ -60,8 +60,14 @@ class Console {
   bool inputEnded() const { return answersEnded_; }
   void markInputEnded() { answersEnded_ = true; }
 
-  // Appends the terminal's `raw` text, converted to CP949, to `out`.
+  // Appends the terminal's `raw` text, converted to CP949, to `out`: each
+  // character that CP949 lacks, or bytes that form none, as one
+  // kLostCharacter.
   void toProgramText(std::string_view raw, std::string& out) { codec_.fromTerminal(raw, out); }
+
+  // True when a zero byte of raw input is a character that the terminal
+  // could not give in CP949 (Terminal::marksLostCharacters), not one typed.
+  bool marksLostCharacters() { return terminal_.marksLostCharacters(); }
 
  private:
   bool fillInput();

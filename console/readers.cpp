@@ -1,10 +1,12 @@
 #include "console/readers.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 #include "console/line_input.h"
 #include "text/byte_rules.h"
+#include "text/encodings.h"
 #include "text/escape_sequences.h"
 
 namespace phonebook {
@@ -16,7 +18,7 @@ bool isDigit(int byte) {
 
 }  // namespace
 
-bool readLine(Console& console, char* buffer, std::size_t capacity) {
+LineRead readLine(Console& console, char* buffer, std::size_t capacity) {
   buffer[0] = '\0';
   // One CP949 byte never takes more than four bytes of terminal input, so
   // this much of the line is enough to fill the buffer; the rest is read
@@ -26,10 +28,12 @@ bool readLine(Console& console, char* buffer, std::size_t capacity) {
   int byte = console.getByte();
   if (byte == Console::kEndOfInput) {
     console.markInputEnded();
-    return false;
+    return LineRead::kEndOfInput;
   }
   // What a line must never carry into an entry: an escape sequence, dropped
-  // whole, and every other control byte but the tab.
+  // whole, and every other control byte but the tab. A character that the
+  // terminal could not give in CP949 stays, to be found below.
+  const bool marksLost = console.marksLostCharacters();
   EscapeSequences sequences;
   for (; byte != Console::kEndOfInput; byte = console.getByte()) {
     if (byte == '\n') {
@@ -37,7 +41,9 @@ bool readLine(Console& console, char* buffer, std::size_t capacity) {
       break;
     }
     const auto kept = static_cast<unsigned char>(byte);
-    if (!sequences.takes(kept) && (kept == '\t' || !isControlByte(kept)) && raw.size() < rawLimit) {
+    const bool lost = marksLost && kept == static_cast<unsigned char>(kLostCharacter);
+    if ((lost || (!sequences.takes(kept) && (kept == '\t' || !isControlByte(kept)))) &&
+        raw.size() < rawLimit) {
       raw.push_back(static_cast<char>(byte));
     }
   }
@@ -48,8 +54,13 @@ bool readLine(Console& console, char* buffer, std::size_t capacity) {
   // Half a character at the end (a terminal whose Backspace erased one byte
   // of two) would make the file invalid CP949.
   text.resize(cp949WholeLength(text));
+  // Only what the buffer keeps counts: the cut is made as if each lost
+  // character were the "?" that stands for it.
+  const std::size_t keptLength = cp949FitLength(text, capacity - 1);
+  const bool lost = text.find(kLostCharacter) < keptLength;
+  std::replace(text.begin(), text.end(), kLostCharacter, '?');
   copyFitting(buffer, capacity, text);
-  return true;
+  return lost ? LineRead::kLostCharacter : LineRead::kLine;
 }
 
 NumberRead readNumber(Console& console, int& target) {

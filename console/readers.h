@@ -7,16 +7,21 @@
 
 namespace phonebook {
 
+enum class LineRead { kLine, kLostCharacter, kEndOfInput };
+
 // Reads one whole line of input, through its line break, and keeps it
 // without the break, without escape sequences and control bytes (a tab
 // stays), converted to CP949, without half a character at its end, and cut
 // to at most capacity - 1 bytes without splitting a two-byte character; the
 // rest of a long line is discarded. The kept text ends with a zero byte in
 // `buffer`. A last line without a line break still counts as a line.
-// Returns false, with `buffer` empty and the console marked, when the
-// input had ended.
+// kLostCharacter where the kept text lost a character that CP949 lacks (or
+// bytes that form none): it holds a "?" in its place, which is not what was
+// typed, so it must be neither stored nor looked up. A lost character past
+// the cut does not count, and each counts one byte there. kEndOfInput, with
+// `buffer` empty and the console marked, when the input had ended.
 // REQUIRES: capacity >= 1.
-bool readLine(Console& console, char* buffer, std::size_t capacity);
+LineRead readLine(Console& console, char* buffer, std::size_t capacity);
 
 enum class NumberRead { kNumber, kNotANumber, kEndOfInput };
 

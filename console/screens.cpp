@@ -27,10 +27,16 @@ void addEntry(Console& console) {
   console.clearScreen();
   console.print(kAddTitle);
   console.print(kAddNamePrompt);
-  if (!readLine(console, dname, sizeof dname)) return;
+  LineRead name = readLine(console, dname, sizeof dname);
+  if (name == LineRead::kEndOfInput) return;
   console.print(kAddPhonePrompt);
-  if (!readLine(console, dphone, sizeof dphone)) return;
+  LineRead phone = readLine(console, dphone, sizeof dphone);
+  if (phone == LineRead::kEndOfInput) return;
 
+  if (name == LineRead::kLostCharacter || phone == LineRead::kLostCharacter) {
+    console.print(kAddLostRejected);
+    return;
+  }
   if (!isStorableText(dname) || !isStorableText(dphone)) {
     console.print(kAddRejected);
     return;
@@ -65,9 +71,11 @@ PhoneEntry* searchEntry(Console& console) {
   char dname[kNameBuffer];
   console.clearScreen();
   console.print(kSearchTitle);
-  if (!readLine(console, dname, sizeof dname)) return nullptr;
+  LineRead read = readLine(console, dname, sizeof dname);
+  if (read == LineRead::kEndOfInput) return nullptr;
 
-  PhoneEntry* entry = findByName(dname);
+  // A name that lost a character was not what was typed: it names nobody.
+  PhoneEntry* entry = read == LineRead::kLine ? findByName(dname) : nullptr;
   if (entry == nullptr) {
     console.print(kNotFound);
   } else if (entry == head) {
@@ -82,9 +90,14 @@ int editEntry(Console& console, PhoneEntry* entry, int item) {
   char temp[kValueBuffer];
   console.clearScreen();
   console.print(kEditTitle);
-  if (!readLine(console, temp, sizeof temp)) return 0;
+  LineRead read = readLine(console, temp, sizeof temp);
+  if (read == LineRead::kEndOfInput) return 0;
 
   if (entry == nullptr || (item != 1 && item != 2)) return 0;
+  if (read == LineRead::kLostCharacter) {
+    console.print(kEditLostRejected);
+    return 0;
+  }
   if (!isStorableText(temp)) {
     console.print(kEditRejected);
     return 0;
@@ -104,8 +117,10 @@ int deleteEntry(Console& console) {
   char dname[kNameBuffer];
   console.clearScreen();
   console.print(kDeletePrompt);
-  if (!readLine(console, dname, sizeof dname)) return 0;
-  return removeByName(dname);
+  LineRead read = readLine(console, dname, sizeof dname);
+  if (read == LineRead::kEndOfInput) return 0;
+  // A name that lost a character was not what was typed: it names nobody.
+  return read == LineRead::kLine ? removeByName(dname) : 0;
 }
 
 }  // namespace phonebook

@@ -1,6 +1,8 @@
 // A terminal that a test or a fuzz target feeds in process: its input is a
 // fixed script of bytes, handed out in small pieces as a pipe would, and its
-// output is collected. Clearing the screen leaves a visible mark.
+// output is collected. Clearing the screen leaves a visible mark. It may
+// stand for a terminal that marks the characters CP949 lacks in its input,
+// as a Windows console does.
 #pragma once
 
 #include <algorithm>
@@ -15,8 +17,8 @@ class ScriptedTerminal : public Terminal {
  public:
   static constexpr char kClearMark[] = "<clear>";
 
-  explicit ScriptedTerminal(std::string input, std::size_t piece = 7)
-      : input_(std::move(input)), piece_(piece) {}
+  explicit ScriptedTerminal(std::string input, std::size_t piece = 7, bool marksLost = false)
+      : input_(std::move(input)), piece_(piece), marksLost_(marksLost) {}
 
   std::size_t readInput(char* buffer, std::size_t size) override {
     std::size_t count = std::min({size, piece_, input_.size() - consumed_});
@@ -24,6 +26,7 @@ class ScriptedTerminal : public Terminal {
     consumed_ += count;
     return count;
   }
+  bool marksLostCharacters() override { return marksLost_; }
   void writeOutput(const char* data, std::size_t size) override { output_.append(data, size); }
   void writeErrors(const char* data, std::size_t size) override { errors_.append(data, size); }
   void clearScreen() override { output_ += kClearMark; }
@@ -36,6 +39,7 @@ class ScriptedTerminal : public Terminal {
  private:
   std::string input_;
   std::size_t piece_;
+  bool marksLost_;
   std::size_t consumed_ = 0;
   std::string output_;
   std::string errors_;

@@ -1,9 +1,10 @@
 // Any bytes as standard input to the line and number readers, on a
 // pass-through and on a UTF-8 console. A line read keeps at most capacity - 1
 // bytes, is the start of the converted line (without its escape sequences,
-// control bytes and a last half character) cut on a character boundary, and
-// never takes input past its own line; a number read takes what "%d" would
-// and the rest of its line, no more.
+// control bytes and a last half character, with "?" for each character that
+// could not be converted) cut on a character boundary, says whether such a
+// "?" is among the bytes kept, and never takes input past its own line; a
+// number read takes what "%d" would and the rest of its line, no more.
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -74,9 +75,9 @@ void checkNextByte(Console& console, const std::string& input, size_t at) {
 size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::string& input,
                  size_t at, size_t capacity) {
   char buffer[64];
-  bool read = phonebook::readLine(console, buffer, capacity);
-  require(read == (at < input.size()));
-  if (!read) return at;
+  phonebook::LineRead read = phonebook::readLine(console, buffer, capacity);
+  require((read != phonebook::LineRead::kEndOfInput) == (at < input.size()));
+  if (read == phonebook::LineRead::kEndOfInput) return at;
   size_t end = lineEnd(input, at);
   std::string raw = input.substr(at, end - at);
   if (!raw.empty() && raw.back() == '\n') {
@@ -92,6 +93,11 @@ size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::s
   full.resize(whole);
 
   std::string kept(buffer);
+  // The codec marks what it could not convert with a zero byte, which no
+  // line holds otherwise once its control bytes are gone.
+  bool lost = full.substr(0, kept.size()).find('\0') != std::string::npos;
+  require(lost == (read == phonebook::LineRead::kLostCharacter));
+  std::replace(full.begin(), full.end(), '\0', '?');
   require(kept.size() <= capacity - 1);
   for (char c : kept) require(c == '\t' || !phonebook::isControlByte(c));
   require(full.compare(0, kept.size(), kept) == 0);
@@ -161,6 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   char last[2];
-  require(!phonebook::readLine(console, last, sizeof last) && console.inputEnded());
+  require(phonebook::readLine(console, last, sizeof last) == phonebook::LineRead::kEndOfInput &&
+          console.inputEnded());
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "text/byte_rules.h"
+#include "text/encodings.h"
 
 namespace phonebook {
 namespace {
@@ -138,6 +139,12 @@ bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement) {
   }
   narrowRun(wide.size());
   return whole;
+}
+
+void narrowTyped(std::wstring_view wide, std::string& out) {
+  std::wstring typed(wide);
+  std::erase(typed, L'\0');
+  narrowToCp949(typed, out, kLostCharacter);
 }
 
 std::wstring Cp949Pieces::widen(std::string_view piece) {

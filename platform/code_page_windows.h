@@ -23,6 +23,12 @@ bool widenUtf8(std::string_view utf8, std::wstring& wide, wchar_t replacement = 
 // did.
 bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement = '?');
 
+// Appends `wide`, a line typed at the console, in CP949 to `out`: each
+// character that CP949 lacks as one kLostCharacter, so that it is never
+// taken for a "?" that was typed. A U+0000 typed, which would be taken for
+// one, is left out, as the line reader drops a control character anyway.
+void narrowTyped(std::wstring_view wide, std::string& out);
+
 // CP949 text that arrives in pieces, as written output does, widened piece
 // by piece: a two-byte character split between two pieces waits, by its
 // lead byte, for the rest.

@@ -25,6 +25,12 @@ class Terminal {
   // readEditedLine instead of readInput.
   virtual bool editsLines() { return false; }
 
+  // True when the terminal gives its input in CP949 itself (a Windows
+  // console, read in UTF-16) and hands out each character typed that CP949
+  // lacks as one kLostCharacter, and no other zero byte. Elsewhere a zero
+  // byte of input is one that was typed or piped.
+  virtual bool marksLostCharacters() { return false; }
+
   // Shows `prompt`, the text of the screen's current line (terminal bytes),
   // and reads one edited line after it into `line`, with its line break.
   // Returns false at the end of input. REQUIRES: editsLines() is true, and

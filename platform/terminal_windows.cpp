@@ -69,6 +69,10 @@ class WindowsTerminal : public Terminal {
     return count;
   }
 
+  // Only the console's input is converted here; redirected input passes as
+  // it came.
+  bool marksLostCharacters() override { return inputIsConsole_; }
+
   void writeOutput(const char* data, std::size_t size) override {
     if (outputIsConsole_) {
       writeConsole(std::string_view(data, size));
@@ -137,9 +141,9 @@ class WindowsTerminal : public Terminal {
     return got;
   }
 
-  // Reads the next line typed at the console into typed_, in CP949, with
-  // its CR LF made a line break. False at the end of input: Ctrl-Z at the
-  // start of a line, or a console that fails.
+  // Reads the next line typed at the console into typed_, in CP949 (as
+  // narrowTyped gives it), with its CR LF made a line break. False at the
+  // end of input: Ctrl-Z at the start of a line, or a console that fails.
   bool readConsoleLine() {
     for (;;) {
       wchar_t wide[4096];
@@ -150,7 +154,7 @@ class WindowsTerminal : public Terminal {
       // Nothing read (Ctrl-C, on its way to end the program): read again.
       if (got == 0) continue;
       std::string line;
-      narrowToCp949(std::wstring_view(wide, got), line);
+      narrowTyped(std::wstring_view(wide, got), line);
       if (atLineStart_ && !line.empty() && line[0] == kEndOfInputKey) return false;
       if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.erase(line.size() - 2, 1);

@@ -36,7 +36,9 @@ class TerminalCodec {
   void toTerminal(std::string_view cp949, std::string& out);
 
   // Appends the terminal's `text` in CP949 to `out`. A sequence that cannot
-  // be converted becomes "?".
+  // be converted (a character that CP949 lacks, or bytes that form none)
+  // becomes one kLostCharacter, so that what was typed is never taken for a
+  // "?" that was typed.
   void fromTerminal(std::string_view text, std::string& out);
 
  private:

@@ -1,7 +1,7 @@
 // Conversion with glibc's iconv, which knows CP949 as Microsoft's code
 // page (Unified Hangul Code) and refuses every invalid, unmappable or
-// cut-off sequence: each is replaced, by "?" for the terminal and by
-// kLostCharacter for a phone list file.
+// cut-off sequence: each is replaced, by "?" for the screen and by
+// kLostCharacter for what is typed and for a phone list file.
 #include <iconv.h>
 
 #include <algorithm>
@@ -202,9 +202,10 @@ void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
     return;
   }
   bool utf8 = converters_->terminalIsUtf8;
-  convertReplacing(converters_->fromTerminal, text, out, [utf8](std::string_view rest) {
-    return utf8 ? utf8CharLength(rest) : std::size_t{1};
-  });
+  convertReplacing(
+      converters_->fromTerminal, text, out,
+      [utf8](std::string_view rest) { return utf8 ? utf8CharLength(rest) : std::size_t{1}; },
+      kLostCharacter);
 }
 
 const std::vector<std::uint16_t>& cp949Table() {

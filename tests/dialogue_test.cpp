@@ -31,6 +31,11 @@ const std::string kItem = "수정할 항목을 선택하세요(1: 이름 / 2: �
 const std::string kEdit = "\t\t [전화번호부 수정]\n\n수정할 값을 입력하세요: ";
 const std::string kEdited = "\n수정성공\n";
 const std::string kEditRejected = "\n공백 없이 입력해주세요.\n";
+const std::string kAddLostRejected =
+    "\n\n이름이나 전화번호에 저장할 수 없는 글자가 있어 추가하지 않았습니다. 그 글자를 빼고 다시 "
+    "입력하십시오.\n\n";
+const std::string kEditLostRejected =
+    "\n저장할 수 없는 글자가 있어 바꾸지 않았습니다. 그 글자를 빼고 다시 입력하십시오.\n";
 const std::string kDelete = "\n\n삭제할 이름을 입력하세요: ";
 
 std::string foundFirst(const std::string& name, const std::string& phone) {
@@ -43,27 +48,29 @@ std::string foundLater(const std::string& name, const std::string& phone) {
 struct Dialogue {
   const char* what;
   std::string file;    // PhoneList.txt before the run, in UTF-8; none when empty
-  std::string input;   // standard input, in CP949 once converted
+  std::string input;   // standard input, in the terminal's encoding once converted
   std::string screen;  // everything after the first menu, in UTF-8
   int status;
   std::string saved;  // PhoneList.txt afterwards, in UTF-8 ("" for none)
   // The command-line argument. With one the program may show a text about
   // itself instead of the menu: `screen` is then how its output begins.
   const char* argument = nullptr;
+  bool utf8 = false;  // a UTF-8 terminal, which is typed and shown UTF-8
 };
 
 void check(const Dialogue& d) {
   SCOPED_TRACE(d.what);
   testing::TempDir dir;
   if (!d.file.empty()) testing::writeFile(dir.file("PhoneList.txt"), cp949(d.file));
-  testing::Run run = testing::script(cp949(d.input));
+  auto terminal = [&](const std::string& utf8) { return d.utf8 ? utf8 : cp949(utf8); };
+  testing::Run run = testing::script(terminal(d.input), d.utf8 ? "C.UTF-8" : "C");
   if (d.argument != nullptr) run.argument = d.argument;
   testing::Outcome outcome = testing::runPhonebook(dir.path(), run);
   std::string start = d.file.empty() ? kStartMissing : kStartLoaded;
   if (d.argument == nullptr) {
-    EXPECT_EQ(outcome.output, cp949(start + kMenu + d.screen));
+    EXPECT_EQ(outcome.output, terminal(start + kMenu + d.screen));
   } else {
-    EXPECT_EQ(outcome.output.substr(0, cp949(d.screen).size()), cp949(d.screen));
+    EXPECT_EQ(outcome.output.substr(0, terminal(d.screen).size()), terminal(d.screen));
   }
   EXPECT_EQ(outcome.status, d.status);
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), cp949(d.saved));
@@ -195,6 +202,30 @@ TEST(ScreensTest, Delete) {
 // console is always shown CP949).
 bool localesNameTheTerminal() {
   return testing::terminalLocales().size() > 1;
+}
+
+TEST(ScreensTest, ACharacterCp949LacksIsNeitherStoredNorFound) {
+  if (!localesNameTheTerminal()) GTEST_SKIP() << "no locale names the console";
+  // "?mile" stands first: what "Émile" would become, and must not find.
+  const std::string file = "?mile 1\r\nLee 2\r\n";
+  const std::string list = kList + "?mile\t\t1\nLee\t\t2\n";
+  const Dialogue dialogues[] = {
+      {"add refuses it in a name or a number", file, "1\nÉmile\n3\n1\nKim\n010😀\n2\n0\n",
+       kAdd + kAddLostRejected + kMenu + kAdd + kAddLostRejected + kMenu + list + kMenu + kSaved, 0,
+       file, nullptr, true},
+      {"search, delete and the edit's search find nothing", file,
+       "3\nÉmile\n5\nÉmile\n4\nÉmile\n1\nKim\n3\n?mile\n0\n",
+       kSearch + kNotFound + kMenu + kDelete + "삭제 실패\n" + kMenu + kSearch + kNotFound + kItem +
+           kEdit + kMenu + kSearch + foundFirst("?mile", "1") + kMenu + kSaved,
+       0, file, nullptr, true},
+      {"edit refuses it as a name or a number", file, "4\nLee\n1\nÉmile\n4\nLee\n2\n0é\n0\n",
+       kSearch + foundLater("Lee", "2") + kItem + kEdit + kEditLostRejected + kMenu + kSearch +
+           foundLater("Lee", "2") + kItem + kEdit + kEditLostRejected + kMenu + kSaved,
+       0, file, nullptr, true},
+      {"past the cut it does not count", "", "1\n" + std::string(29, 'n') + "É\n010\n0\n",
+       kAdd + kMenu + kSaved, 0, std::string(29, 'n') + " 010\r\n", nullptr, true},
+  };
+  for (const Dialogue& d : dialogues) check(d);
 }
 
 TEST(ScreensTest, Utf8TerminalSeesUtf8AndTypesUtf8) {

@@ -15,21 +15,21 @@ namespace {
 using testing::cp949;
 using namespace std::string_literals;
 
-// Reads one line with `capacity` from `input` on a terminal of `codeset`,
-// and returns the kept text and the rest of the input, which the next read
-// would see.
-struct LineRead {
-  bool read;
+// Reads one line with `capacity` from `input` on a terminal of `codeset`
+// (one that marks lost characters where `marksLost`), and returns the kept
+// text and the rest of the input, which the next read would see.
+struct OneLine {
+  LineRead read;
   std::string text;
   std::string rest;
 };
 
-LineRead readOneLine(const std::string& input, std::size_t capacity,
-                     const std::string& codeset = "") {
-  ScriptedTerminal terminal(input);
+OneLine readOneLine(const std::string& input, std::size_t capacity, const std::string& codeset = "",
+                    bool marksLost = false) {
+  ScriptedTerminal terminal(input, 7, marksLost);
   Console console(terminal, codeset);
   std::vector<char> buffer(capacity, 'x');
-  LineRead result{readLine(console, buffer.data(), capacity), buffer.data(), ""};
+  OneLine result{readLine(console, buffer.data(), capacity), buffer.data(), ""};
   for (int byte = console.getByte(); byte != Console::kEndOfInput; byte = console.getByte()) {
     result.rest.push_back(static_cast<char>(byte));
   }
@@ -65,8 +65,8 @@ TEST(ReadLineTest, KeepsTheWholeLineAndNeverTheNext) {
       {"\xB0\xA1\xB0\nnext", 30, "\xB0\xA1"},  // half a character at the end
   };
   for (const Case& c : cases) {
-    LineRead result = readOneLine(c.input, c.capacity);
-    EXPECT_TRUE(result.read) << c.input;
+    OneLine result = readOneLine(c.input, c.capacity);
+    EXPECT_EQ(result.read, LineRead::kLine) << c.input;
     EXPECT_EQ(result.text, c.text) << c.input;
     EXPECT_EQ(result.rest, "next") << c.input;
   }
@@ -92,23 +92,50 @@ TEST(ReadLineTest, CutsOnCharacterBoundariesAfterConversion) {
   EXPECT_EQ(readOneLine(utf8 + "가\n", 50, "UTF-8").text, cp949(utf8 + "가"));
 }
 
-TEST(ReadLineTest, UnconvertibleInputBecomesQuestionMarks) {
-  if (!utf8TerminalsExist()) GTEST_SKIP() << "no UTF-8 terminal here";
-  EXPECT_EQ(readOneLine("a\xFF"
-                        "b\n",
-                        30, "UTF-8")
-                .text,
-            "a?b");
-  EXPECT_EQ(readOneLine("x\xF0\x9F\x98\x80y\n", 30, "UTF-8").text, "x?y");  // no emoji in CP949
-  EXPECT_EQ(readOneLine("\xEA\xB0\n", 30, "UTF-8").text, "?");              // one cut-off character
+TEST(ReadLineTest, ACharacterCp949LacksIsReportedWhereItIsKept) {
+  enum Kind { kUtf8, kMarking, kPassing };  // kMarking as a Windows console
+  struct Case {
+    Kind terminal;
+    std::string input;
+    std::string text;
+    LineRead read;
+  };
+  const std::string n27(27, 'n');
+  const std::string n28(28, 'n');
+  const Case cases[] = {
+      {kUtf8, "\xC3\x89mile\n", "?mile", LineRead::kLostCharacter},      // no É in CP949
+      {kUtf8, "x\xF0\x9F\x98\x80y\n", "x?y", LineRead::kLostCharacter},  // nor an emoji
+      {kUtf8,
+       "a\xFF"
+       "b\n",
+       "a?b", LineRead::kLostCharacter},                                 // bytes that form none
+      {kUtf8, "\xEA\xB0\n", "?", LineRead::kLostCharacter},              // one cut-off character
+      {kUtf8, "a?b\n", "a?b", LineRead::kLine},                          // a "?" typed is no loss
+      {kUtf8, n28 + "\xC3\x89\n", n28 + "?", LineRead::kLostCharacter},  // the last byte kept
+      {kUtf8, n28 + "n\xC3\x89\n", n28 + "n", LineRead::kLine},          // past the cut
+      {kUtf8, n27 + "가\xC3\x89\n", n27 + cp949("가"),
+       LineRead::kLine},  // past the cut, counted once converted
+      {kMarking, "a\0b\n"s, "a?b", LineRead::kLostCharacter},
+      {kMarking, n28 + "n\0\n"s, n28 + "n", LineRead::kLine},
+      // A zero byte typed is dropped; a CP949 terminal's bytes pass as they are.
+      {kPassing, "a\0b\xFF\n"s, "ab\xFF", LineRead::kLine},
+  };
+  for (const Case& c : cases) {
+    if (c.terminal == kUtf8 && !utf8TerminalsExist()) continue;
+    OneLine result =
+        readOneLine(c.input, 30, c.terminal == kUtf8 ? "UTF-8" : "", c.terminal == kMarking);
+    EXPECT_EQ(result.read, c.read) << c.input;
+    EXPECT_EQ(result.text, c.text) << c.input;
+    EXPECT_EQ(result.rest, "") << c.input;
+  }
 }
 
 TEST(ReadLineTest, EndOfInput) {
-  LineRead empty = readOneLine("", 30);
-  EXPECT_FALSE(empty.read);
+  OneLine empty = readOneLine("", 30);
+  EXPECT_EQ(empty.read, LineRead::kEndOfInput);
   EXPECT_EQ(empty.text, "");
-  LineRead last = readOneLine("Lee", 30);  // a last line without a line break
-  EXPECT_TRUE(last.read);
+  OneLine last = readOneLine("Lee", 30);  // a last line without a line break
+  EXPECT_EQ(last.read, LineRead::kLine);
   EXPECT_EQ(last.text, "Lee");
 }
 

@@ -168,6 +168,41 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
   }
 }
 
+TEST(TerminalTest, ACharacterCp949LacksIsRefusedAndFindsNothing) {
+  testing::TempDir dir;
+  // "?mile" is what "Émile" would have become.
+  testing::writeFile(dir.file("PhoneList.txt"), "?mile 1\r\n");
+  int master = -1;
+  pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8"}, master);
+  ASSERT_GE(child, 0);
+  // Each answer once its prompt is shown and the editor has the terminal.
+  auto answer = [&](const std::string& prompt, const std::string& keys) {
+    std::string seen = readUntil(master, prompt, 10);
+    for (int tries = 0; tries < 500 && terminalIsCooked(master); ++tries) usleep(10000);
+    EXPECT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    return seen;
+  };
+  const std::string menuPrompt = "선택해주세요: ";
+  const std::string pause = "계속하려면 아무 키나 누르십시오 . . . ";
+  answer(menuPrompt, "1\r");
+  answer("이름을 입력해주세요: ", "\xC3\x89mile\r");
+  answer("전화번호를 입력해주세요: ", "010\r");
+  std::string added = readUntil(master, pause, 10);
+  ASSERT_EQ(write(master, "k", 1), 1);
+  answer(menuPrompt, "3\r");
+  answer("이름을 입력하세요: ", "\xC3\x89mile\r");
+  std::string searched = readUntil(master, pause, 10);
+  ASSERT_EQ(write(master, "k", 1), 1);
+  answer(menuPrompt, "0\r");
+  readUntil(master, "저장합니다.", 10);
+  EXPECT_EQ(waitForExit(child), 0);
+  close(master);
+  EXPECT_NE(added.find("저장할 수 없는 글자가 있어 추가하지 않았습니다."), std::string::npos)
+      << added;
+  EXPECT_NE(searched.find("검색한 값이 없습니다."), std::string::npos) << searched;
+  EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "?mile 1\r\n");
+}
+
 TEST(TerminalTest, NobodyIsWaitedForWhenInputAndOutputAreRedirected) {
   testing::TempDir dir;
   int master = -1;

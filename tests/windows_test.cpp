@@ -55,6 +55,14 @@ TEST(CodePageTest, Cp949AndUtf16BothWays) {
             "c");
 }
 
+TEST(CodePageTest, ATypedCharacterCp949LacksIsMarkedNotTakenForAQuestionMark) {
+  using namespace std::string_literals;
+  // É and an emoji are lost, a "?" typed stays, a U+0000 typed is left out.
+  std::string typed;
+  narrowTyped(L"\u00C9m?\U0001F600\0\uD64Dx"s, typed);
+  EXPECT_EQ(typed, "\0m?\0"s + cp949("홍") + "x");
+}
+
 TEST(CodePageTest, ACharacterSplitBetweenWritesWaitsForItsRest) {
   Cp949Pieces pieces;
   const std::string name = cp949("홍길동");
