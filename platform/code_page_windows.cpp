@@ -66,6 +66,13 @@ bool isLowSurrogate(wchar_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
 
+// The characters that the code page gives for the bytes 0x80 and 0xFF,
+// and takes back to them; but neither byte is a CP949 character, and
+// widenCp949 shows each as "?".
+bool isStrayByteCharacter(wchar_t c) {
+  return c == 0x0080 || c == 0xF8F7;
+}
+
 }  // namespace
 
 std::wstring widenCp949(std::string_view cp949) {
@@ -100,7 +107,8 @@ bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement) {
   bool whole = true;
   std::size_t start = 0;
   // Runs without surrogates go to the code page function whole; a surrogate
-  // pair (a character past U+FFFF, none of which CP949 has) is one "?".
+  // pair (a character past U+FFFF, none of which CP949 has) is one "?", as
+  // is a stray byte's character.
   auto narrow = [&](std::size_t from, std::size_t end) {
     int size = static_cast<int>(end - from);
     int length = WideCharToMultiByte(kCp949, WC_NO_BEST_FIT_CHARS, wide.data() + from, size,
@@ -130,7 +138,10 @@ bool narrowToCp949(std::wstring_view wide, std::string& out, char replacement) {
     }
   };
   for (std::size_t at = 0; at < wide.size(); ++at) {
-    if (!isHighSurrogate(wide[at]) && !isLowSurrogate(wide[at])) continue;
+    if (!isHighSurrogate(wide[at]) && !isLowSurrogate(wide[at]) &&
+        !isStrayByteCharacter(wide[at])) {
+      continue;
+    }
     narrowRun(at);
     if (isHighSurrogate(wide[at]) && at + 1 < wide.size() && isLowSurrogate(wide[at + 1])) ++at;
     out.push_back(replacement);

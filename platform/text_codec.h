@@ -1,7 +1,9 @@
 // Conversion between CP949, the one encoding inside the program and in the
 // phone list file, and the others: the terminal's, and those a phone list
 // file may arrive in. It is the platform's work (iconv on Linux, the code
-// page functions on Windows); telling encodings apart is not.
+// page functions on Windows); telling encodings apart is not. CP949 is
+// Windows' code page 949 on both, its user-defined area (C9A1..C9FE and
+// FEA1..FEFE, U+E000..U+E0BB) included.
 //
 // The terminal's conversion happens only at the console's edge: output just
 // before it is written, input as soon as a line has been read and before
@@ -56,11 +58,12 @@ class TerminalCodec {
 bool convertToCp949(std::string_view text, FileEncoding from, std::string& out);
 
 // The CP949 form of each code point below U+10000 that the platform's
-// converter gives both ways, one to one: a byte below 0x80, a lead byte
-// << 8 | trail byte, or 0 for none. Converting the usual characters of a
-// UTF-8 file through it is several times as fast as the converter, which
-// looks every character up anew, and gives the same bytes. Made once, on
-// first use; empty where the platform makes none.
+// converter gives both ways, one to one, the user-defined area included:
+// a byte below 0x80, a lead byte << 8 | trail byte, or 0 for none.
+// Converting the usual characters of a UTF-8 file through it is several
+// times as fast as the converter, which looks every character up anew, and
+// gives the same bytes. Made once, on first use; empty where the platform
+// makes none.
 const std::vector<std::uint16_t>& cp949Table();
 
 }  // namespace phonebook

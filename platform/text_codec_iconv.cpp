@@ -1,13 +1,18 @@
 // Conversion with glibc's iconv, which knows CP949 as Microsoft's code
 // page (Unified Hangul Code) and refuses every invalid, unmappable or
 // cut-off sequence: each is replaced, by "?" for the screen and by
-// kLostCharacter for what is typed and for a phone list file.
+// kLostCharacter for what is typed and for a phone list file. The one part
+// of Windows' code page 949 that iconv lacks, its user-defined area, is
+// converted here.
 #include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text_codec.h"
@@ -19,12 +24,125 @@ namespace {
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
+// Windows' code page 949 gives the rows C9 and FE, trail bytes A1..FE, to
+// the Private Use Area, in order: C9A1..C9FE are U+E000..U+E05D and
+// FEA1..FEFE are U+E05E..U+E0BB. iconv refuses both sides; they are taken
+// here where it does, so that a file or a terminal gives the same phone
+// book on Linux as on Windows.
+constexpr char32_t kUserAreaFirst = 0xE000;
+constexpr unsigned kUserRowLength = 0xFE - 0xA1 + 1;
+constexpr unsigned char kUserRows[] = {0xC9, 0xFE};
+constexpr char32_t kUserAreaEnd = kUserAreaFirst + kUserRowLength * std::size(kUserRows);
+
+// The CP949 code (lead byte << 8 | trail byte) of `codePoint` in the
+// user-defined area; 0 for any other code point.
+constexpr std::uint16_t userAreaCode(char32_t codePoint) {
+  if (codePoint < kUserAreaFirst || codePoint >= kUserAreaEnd) return 0;
+  unsigned index = codePoint - kUserAreaFirst;
+  return static_cast<std::uint16_t>(kUserRows[index / kUserRowLength] << 8 |
+                                    (0xA1 + index % kUserRowLength));
+}
+
+// The code point of the user-defined character at the start of `cp949`; 0
+// where it begins with any other.
+char32_t userAreaCodePoint(std::string_view cp949) {
+  if (cp949.size() < 2) return 0;
+  unsigned char lead = static_cast<unsigned char>(cp949[0]);
+  unsigned char trail = static_cast<unsigned char>(cp949[1]);
+  if (trail < 0xA1 || trail > 0xFE) return 0;
+  for (std::size_t row = 0; row < std::size(kUserRows); ++row) {
+    if (lead == kUserRows[row]) return kUserAreaFirst + row * kUserRowLength + (trail - 0xA1);
+  }
+  return 0;
+}
+
+// An iconv converter opened on first use: for what the main converter
+// refuses, which most texts never hold.
+class LazyConverter {
+ public:
+  LazyConverter(std::string to, std::string from) : to_(std::move(to)), from_(std::move(from)) {}
+  ~LazyConverter() {
+    if (converter_ != kNoConverter) iconv_close(converter_);
+  }
+  LazyConverter(const LazyConverter&) = delete;
+  LazyConverter& operator=(const LazyConverter&) = delete;
+
+  // kNoConverter where iconv cannot convert between the two.
+  iconv_t get() {
+    if (!tried_) converter_ = iconv_open(to_.c_str(), from_.c_str());
+    tried_ = true;
+    return converter_;
+  }
+
+ private:
+  std::string to_;
+  std::string from_;
+  iconv_t converter_ = kNoConverter;
+  bool tried_ = false;
+};
+
+// Where iconv refused the start of the rest of a text: how many bytes of
+// it the appended stand-in takes the place of, and whether a character was
+// lost (not so for one of the user-defined area).
+struct StandIn {
+  std::size_t length;
+  bool lost;
+  // iconv had taken the refused two-byte character before it stopped:
+  // conversion goes on with its second byte, as after any other refused.
+  bool secondByteAgain = false;
+};
+
+// Appends the CP949 form of the character at the start of `text` to `out`
+// where it is one of the user-defined area, and returns its length in
+// `text`; returns 0 otherwise. `toUtf32` converts from the text's encoding
+// into UTF-32LE.
+std::size_t appendUserAreaCharacter(LazyConverter& toUtf32, std::string_view text,
+                                    std::string& out) {
+  iconv_t converter = toUtf32.get();
+  if (converter == kNoConverter) return 0;
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  // Room for one code point: iconv stops after the first character.
+  unsigned char unit[4];
+  char* from = const_cast<char*>(text.data());
+  std::size_t left = text.size();
+  char* to = reinterpret_cast<char*>(unit);
+  std::size_t room = sizeof unit;
+  iconv(converter, &from, &left, &to, &room);
+  if (room != 0) return 0;
+  std::uint16_t code =
+      userAreaCode(unit[0] | unit[1] << 8 | unit[2] << 16 | static_cast<char32_t>(unit[3]) << 24);
+  if (code == 0) return 0;
+  out.push_back(static_cast<char>(code >> 8));
+  out.push_back(static_cast<char>(code & 0xFF));
+  return text.size() - left;
+}
+
+// Appends `codePoint` in the encoding that `fromUtf32` converts UTF-32LE
+// into to `out`; returns false, with `out` as it was, where it has none.
+bool appendCodePoint(LazyConverter& fromUtf32, char32_t codePoint, std::string& out) {
+  iconv_t converter = fromUtf32.get();
+  if (converter == kNoConverter) return false;
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  char unit[4];
+  for (int byte = 0; byte < 4; ++byte) unit[byte] = static_cast<char>(codePoint >> 8 * byte);
+  char made[16];
+  char* from = unit;
+  std::size_t left = sizeof unit;
+  char* to = made;
+  std::size_t room = sizeof made;
+  if (iconv(converter, &from, &left, &to, &room) == static_cast<std::size_t>(-1)) return false;
+  // The end of a stateful encoding's shift.
+  if (iconv(converter, nullptr, nullptr, &to, &room) == static_cast<std::size_t>(-1)) return false;
+  out.append(made, to);
+  return true;
+}
+
 // Appends `text`, converted by `converter`, to `out`. Where iconv refuses
-// the sequence at the start of `rest`, one `replacement` stands for
-// refusedLength(rest) bytes of it. Returns false when any was refused.
-template <class RefusedLength>
-bool convertReplacing(iconv_t converter, std::string_view text, std::string& out,
-                      RefusedLength refusedLength, char replacement = '?', std::size_t growth = 1) {
+// the sequence at the start of `rest`, `refused(rest, out)` appends what
+// stands for it. Returns false when any character was lost.
+template <class Refused>
+bool convertReplacing(iconv_t converter, std::string_view text, std::string& out, Refused refused,
+                      std::size_t growth = 1) {
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
   bool whole = true;
   char* source = const_cast<char*>(text.data());
@@ -49,12 +167,16 @@ bool convertReplacing(iconv_t converter, std::string_view text, std::string& out
   while (sourceLeft > 0) {
     if (convert(&source, &sourceLeft)) continue;
     // EILSEQ or EINVAL: an invalid, unmappable or cut-off sequence.
-    std::size_t skip = refusedLength(std::string_view(source, sourceLeft));
-    out.push_back(replacement);
-    ++used;
-    source += skip;
-    sourceLeft -= skip;
-    whole = false;
+    StandIn standIn = refused(std::string_view(source, sourceLeft), out);
+    used = out.size();
+    if (standIn.secondByteAgain) {
+      --source;
+      ++sourceLeft;
+    }
+    std::size_t length = std::min(standIn.length, sourceLeft);
+    source += length;
+    sourceLeft -= length;
+    whole = whole && !standIn.lost;
   }
   // The end of a stateful encoding's last shift.
   convert(nullptr, nullptr);
@@ -99,7 +221,7 @@ std::size_t refusedLength(std::string_view text, FileEncoding from) {
 
 // The table of cp949Table, iconv's own: every CP949 character decoded, and
 // the code points that only one of them gives encoded again and kept where
-// that gives it back.
+// that gives it back; then the user-defined area.
 using Cp949Table = std::vector<std::uint16_t>;
 
 Cp949Table makeCp949Table() {
@@ -155,6 +277,9 @@ Cp949Table makeCp949Table() {
                                    static_cast<unsigned char>(back[1]) == (code & 0xFF);
     if (givers[codePoint] != 1 || !same) table[codePoint] = 0;
   }
+  for (char32_t codePoint = kUserAreaFirst; codePoint < kUserAreaEnd; ++codePoint) {
+    table[codePoint] = userAreaCode(codePoint);
+  }
   close();
   return table;
 }
@@ -162,6 +287,8 @@ Cp949Table makeCp949Table() {
 }  // namespace
 
 struct TerminalCodec::Converters {
+  explicit Converters(const std::string& codeset)
+      : utf32ToTerminal(codeset, "UTF-32LE"), terminalToUtf32("UTF-32LE", codeset) {}
   ~Converters() {
     if (toTerminal != kNoConverter) iconv_close(toTerminal);
     if (fromTerminal != kNoConverter) iconv_close(fromTerminal);
@@ -169,13 +296,16 @@ struct TerminalCodec::Converters {
 
   iconv_t toTerminal = kNoConverter;
   iconv_t fromTerminal = kNoConverter;
+  // For the user-defined area, which the two above refuse.
+  LazyConverter utf32ToTerminal;
+  LazyConverter terminalToUtf32;
   bool terminalIsUtf8 = false;
 };
 
 TerminalCodec::TerminalCodec(const std::string& codeset) {
   std::string key = codesetKey(codeset);
   if (passesBytesThrough(key)) return;
-  auto converters = std::make_unique<Converters>();
+  auto converters = std::make_unique<Converters>(codeset);
   converters->toTerminal = iconv_open(codeset.c_str(), "CP949");
   converters->fromTerminal = iconv_open("CP949", codeset.c_str());
   // A codeset that iconv cannot reach: show the bytes as they are.
@@ -191,9 +321,26 @@ void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
     out.append(cp949);
     return;
   }
-  // A byte that begins no CP949 character is one "?"; the next is tried.
+  // A byte that begins no CP949 character is one "?"; the next is tried. A
+  // user-defined character that the terminal lacks is one "?" too.
+  LazyConverter& fromUtf32 = converters_->utf32ToTerminal;
   convertReplacing(
-      converters_->toTerminal, cp949, out, [](std::string_view) { return 1; }, '?', 2);
+      converters_->toTerminal, cp949, out,
+      [&fromUtf32, cp949](std::string_view rest, std::string& into) -> StandIn {
+        // glibc refuses A2E8 (a postal mark that Windows' code page lacks
+        // too) only after taking it, and stops after it; it can stop there
+        // for no other reason, as it never converts A2E8.
+        std::size_t at = static_cast<std::size_t>(rest.data() - cp949.data());
+        if (at >= 2 && cp949.substr(at - 2, 2) == "\xA2\xE8") {
+          into.push_back('?');
+          return {0, true, true};
+        }
+        char32_t codePoint = userAreaCodePoint(rest);
+        if (codePoint != 0 && appendCodePoint(fromUtf32, codePoint, into)) return {2, false};
+        into.push_back('?');
+        return {codePoint != 0 ? 2u : 1u, true};
+      },
+      2);
 }
 
 void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
@@ -202,10 +349,15 @@ void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
     return;
   }
   bool utf8 = converters_->terminalIsUtf8;
-  convertReplacing(
-      converters_->fromTerminal, text, out,
-      [utf8](std::string_view rest) { return utf8 ? utf8CharLength(rest) : std::size_t{1}; },
-      kLostCharacter);
+  LazyConverter& toUtf32 = converters_->terminalToUtf32;
+  convertReplacing(converters_->fromTerminal, text, out,
+                   [utf8, &toUtf32](std::string_view rest, std::string& into) -> StandIn {
+                     if (std::size_t length = appendUserAreaCharacter(toUtf32, rest, into)) {
+                       return {length, false};
+                     }
+                     into.push_back(kLostCharacter);
+                     return {utf8 ? utf8CharLength(rest) : std::size_t{1}, true};
+                   });
 }
 
 const std::vector<std::uint16_t>& cp949Table() {
@@ -220,9 +372,15 @@ bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) 
     out.append(text.empty() ? 0 : 1, kLostCharacter);
     return text.empty();
   }
+  LazyConverter toUtf32("UTF-32LE", iconvName(from));
   bool whole = convertReplacing(
-      converter, text, out, [from](std::string_view rest) { return refusedLength(rest, from); },
-      kLostCharacter);
+      converter, text, out, [from, &toUtf32](std::string_view rest, std::string& into) -> StandIn {
+        if (std::size_t length = appendUserAreaCharacter(toUtf32, rest, into)) {
+          return {length, false};
+        }
+        into.push_back(kLostCharacter);
+        return {refusedLength(rest, from), true};
+      });
   iconv_close(converter);
   return whole;
 }

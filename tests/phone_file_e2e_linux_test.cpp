@@ -67,16 +67,20 @@ TEST(PhoneFileRunTest, AFileWithoutReadPermissionIsNeverReplaced) {
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
 }
 
+// A name of the user-defined area (U+E000, C9A1 as Windows has it) too.
 TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8OrUtf16IsFoundAsTypedAndSavedInCp949) {
-  const std::string book = "홍길동 010-123\r\nAhn 1\r\n";
+  const std::string book = "홍길동 010-123\r\n\uE000 2\r\nAhn 1\r\n";
   for (const std::string& file :
        {book, testing::encoded(book, "UTF-16LE"), testing::encoded(book, "UTF-16BE")}) {
     TempDir dir;
     writeFile(dir.file("PhoneList.txt"), file);
-    testing::Outcome outcome = runPhonebook(dir.path(), script("3\n홍길동\n0\n", "C.UTF-8"));
+    testing::Outcome outcome =
+        runPhonebook(dir.path(), script("3\n홍길동\n3\n\uE000\n0\n", "C.UTF-8"));
     EXPECT_EQ(outcome.status, 0);
     EXPECT_NE(outcome.output.find(" : 홍길동 010-123\n"), std::string::npos) << outcome.output;
-    EXPECT_EQ(readFile(dir.file("PhoneList.txt")), cp949("Ahn 1\r\n홍길동 010-123\r\n"));
+    EXPECT_NE(outcome.output.find(" : \uE000 2\n"), std::string::npos) << outcome.output;
+    EXPECT_EQ(readFile(dir.file("PhoneList.txt")),
+              cp949("Ahn 1\r\n홍길동 010-123\r\n") + "\xC9\xA1 2\r\n");
   }
 }
 

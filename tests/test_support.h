@@ -16,6 +16,12 @@ std::string cp949(const std::string& utf8);
 // `utf8` converted to `codeset`, as iconv names it ("UTF-16LE").
 std::string encoded(const std::string& utf8, const char* codeset);
 
+// What the console does with text on this system: the CP949 `text` as a
+// UTF-8 terminal shows it (on Windows, as the console's UTF-16 shows it),
+// in UTF-8; and the UTF-8 `typed` there as the program reads it, in CP949.
+std::string shownOnConsole(const std::string& text);
+std::string readFromConsole(const std::string& typed);
+
 // A fresh directory, removed with its content when the object goes.
 class TempDir {
  public:

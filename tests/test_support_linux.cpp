@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/text_codec.h"
 #include "tests/test_support.h"
 
 namespace phonebook::testing {
@@ -35,6 +36,20 @@ std::string encoded(const std::string& utf8, const char* codeset) {
     throw std::runtime_error("not " + std::string(codeset) + ": " + utf8);
   out.resize(out.size() - room);
   return out;
+}
+
+std::string shownOnConsole(const std::string& text) {
+  static TerminalCodec codec("UTF-8");
+  std::string shown;
+  codec.toTerminal(text, shown);
+  return shown;
+}
+
+std::string readFromConsole(const std::string& typed) {
+  static TerminalCodec codec("UTF-8");
+  std::string read;
+  codec.fromTerminal(typed, read);
+  return read;
 }
 
 TempDir::TempDir() {

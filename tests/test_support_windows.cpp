@@ -4,6 +4,7 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -45,6 +46,24 @@ std::string encoded(const std::string& utf8, const char* codeset) {
     out += name == "UTF-16LE" ? std::string{low, high} : std::string{high, low};
   }
   return out;
+}
+
+std::string shownOnConsole(const std::string& text) {
+  std::wstring wide = widenCp949(text);
+  int size = static_cast<int>(wide.size());
+  std::string utf8(static_cast<std::size_t>(size) * 3, '\0');
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(),
+                                   static_cast<int>(utf8.size()), nullptr, nullptr);
+  utf8.resize(static_cast<std::size_t>(std::max(length, 0)));
+  return utf8;
+}
+
+std::string readFromConsole(const std::string& typed) {
+  std::wstring wide;
+  widenUtf8(typed, wide);
+  std::string read;
+  narrowTyped(wide, read);
+  return read;
 }
 
 TempDir::TempDir() {

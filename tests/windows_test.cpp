@@ -46,13 +46,14 @@ TEST(CodePageTest, Cp949AndUtf16BothWays) {
   std::string narrowed;
   EXPECT_TRUE(narrowToCp949(L"홍길동 똠", narrowed));
   EXPECT_EQ(narrowed, cp949("홍길동 똠"));
-  // An emoji (a surrogate pair) and a Thai letter, which CP949 lacks: one
-  // "?" each; Cyrillic and the euro sign it has.
+  // An emoji (a surrogate pair) and a Thai letter, which CP949 lacks, and
+  // the code page's characters for the stray bytes 0x80 and 0xFF: one "?"
+  // each; Cyrillic and the euro sign it has.
   narrowed.clear();
-  EXPECT_FALSE(narrowToCp949(L"a\U0001F600b\u0E01\u0444\u20ACc", narrowed));
+  EXPECT_FALSE(narrowToCp949(L"a\U0001F600b\u0E01\u0444\u20ACc\u0080\uF8F7", narrowed));
   EXPECT_EQ(narrowed,
             "a?b?\xAC\xE6\xA2\xE6"
-            "c");
+            "c??");
 }
 
 TEST(CodePageTest, ATypedCharacterCp949LacksIsMarkedNotTakenForAQuestionMark) {
