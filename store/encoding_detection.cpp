@@ -73,36 +73,75 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
 }
 
 void Utf8Detector::feed(std::string_view piece) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kHighs = 0x8080808080808080;
   const char* at = piece.data();
   const char* end = at + piece.size();
-  while (valid_ && at < end) {
-    if (needed_ == 0) {
-      while (end - at >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        if (word & kHighs) break;
-        at += 8;
+  while (at < end) {
+    if (needed_ > 0) {
+      unsigned char byte = static_cast<unsigned char>(*at);
+      if (byte < low_ || byte > high_) {
+        // The character is cut off; the byte may begin the next one.
+        invalid();
+        needed_ = 0;
+      } else {
+        ++at;
+        --needed_;
+        wide_ += needed_ == 0 && length_ >= 3;
       }
-      if (at == end) break;
-      Utf8Lead lead = utf8Lead(static_cast<unsigned char>(*at++));
-      valid_ = lead.length > 0;
-      wide_ = wide_ || lead.length >= 3;
-      needed_ = lead.length > 0 ? lead.length - 1 : 0;
-      low_ = lead.low;
-      high_ = lead.high;
-    } else {
-      unsigned char byte = static_cast<unsigned char>(*at++);
-      valid_ = byte >= low_ && byte <= high_;
-      --needed_;
       low_ = 0x80;
       high_ = 0xBF;
+      continue;
     }
+    while (end - at >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      if (word & kHighs) break;
+      // A line feed ends the invalid line; the bytes after it are ASCII.
+      std::uint64_t feeds = word ^ (kOnes * '\n');
+      if (lineInvalid_ && ((feeds - kOnes) & ~feeds & kHighs) != 0) lineInvalid_ = false;
+      at += 8;
+    }
+    if (at == end) break;
+    unsigned char byte = static_cast<unsigned char>(*at++);
+    if (byte < 0x80) {
+      if (byte == '\n') lineInvalid_ = false;
+      continue;
+    }
+    Utf8Lead lead = utf8Lead(byte);
+    if (lead.length == 0) {
+      invalid();
+      continue;
+    }
+    length_ = lead.length;
+    needed_ = lead.length - 1;
+    low_ = lead.low;
+    high_ = lead.high;
   }
 }
 
+void Utf8Detector::passConverted(std::string_view piece, std::size_t wide) {
+  wide_ += wide;
+  if (lineInvalid_ && std::memchr(piece.data(), '\n', piece.size()) != nullptr) {
+    lineInvalid_ = false;
+  }
+}
+
+bool Utf8Detector::isUtf8(std::size_t lines) const {
+  std::size_t needed = invalidLines() * kValidPerInvalid;
+  return wide_ > 0 && needed <= wide_ && needed <= lines;
+}
+
+bool Utf8Detector::mayBeUtf8(std::size_t lines, std::size_t left) const {
+  // At best every byte still to come is part of a character of three bytes,
+  // or ends a line; a character cut off at the end may yet be completed.
+  std::size_t needed = invalidLines_ * kValidPerInvalid;
+  return (needed <= wide_ || needed - wide_ <= left / 3) &&
+         (needed <= lines || needed - lines <= left);
+}
+
 bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
-                        std::string& out, bool& wide) {
+                        std::string& out, std::size_t& wide) {
   if (table.empty()) return false;
   constexpr std::uint64_t kHighs = 0x8080808080808080;
   const std::size_t start = out.size();
@@ -111,6 +150,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
   char* to = out.data() + start;
   const unsigned char* at = reinterpret_cast<const unsigned char*>(text.data());
   const unsigned char* end = at + text.size();
+  std::size_t wideHere = 0;
   auto refuse = [&] {
     out.resize(start);
     return false;
@@ -139,7 +179,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     } else {
       if (at[2] < 0x80 || at[2] > 0xBF) return refuse();
       codePoint = (*at & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
-      wide = true;
+      ++wideHere;
     }
     std::uint16_t code = table[codePoint];
     if (code == 0) return refuse();
@@ -148,6 +188,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     at += lead.length;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
+  wide += wideHere;
   return true;
 }
 
