@@ -109,31 +109,30 @@ bool hasWideLead(std::string_view bytes) {
 
 // Whether a file without a mark that is not UTF-16 is UTF-8: it holds a
 // valid character of three bytes or more, and its lines that are not valid
-// UTF-8 number at most one for each hundred lines and for each hundred such
-// characters. Told here line by line and character by character by iconv.
+// UTF-8 number at most one for each hundred lines and for each hundred
+// characters of three bytes or more on valid lines. Each line is decoded
+// here by iconv, and its code points counted.
 bool isUtf8ByRule(std::string_view file) {
   iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
   require(converter != reinterpret_cast<iconv_t>(-1));
-  auto valid = [&](std::string_view text) {
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    std::string out(4 * text.size() + 16, '\0');
-    char* source = const_cast<char*>(text.data());
-    size_t sourceLeft = text.size();
-    char* target = out.data();
-    size_t room = out.size();
-    return iconv(converter, &source, &sourceLeft, &target, &room) != static_cast<size_t>(-1);
-  };
   size_t lines = 0, invalidLines = 0, wide = 0;
   for (size_t start = 0; start < file.size();) {
     size_t end = std::min(file.find('\n', start), file.size());
-    ++lines;
-    invalidLines += !valid(file.substr(start, end - start));
+    std::string_view line = file.substr(start, end - start);
     start = end + 1;
-  }
-  for (size_t at = 0; at < file.size(); ++at) {
-    unsigned char lead = static_cast<unsigned char>(file[at]);
-    size_t length = lead >= 0xF0 ? 4 : 3;
-    wide += lead >= 0xE0 && at + length <= file.size() && valid(file.substr(at, length));
+    ++lines;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::vector<char32_t> codes(line.size() + 1);
+    char* source = const_cast<char*>(line.data());
+    size_t sourceLeft = line.size();
+    char* target = reinterpret_cast<char*>(codes.data());
+    size_t room = codes.size() * sizeof(char32_t);
+    if (iconv(converter, &source, &sourceLeft, &target, &room) == static_cast<size_t>(-1)) {
+      ++invalidLines;
+      continue;
+    }
+    codes.resize(codes.size() - room / sizeof(char32_t));
+    wide += std::count_if(codes.begin(), codes.end(), [](char32_t code) { return code >= 0x800; });
   }
   iconv_close(converter);
   return wide > 0 && invalidLines * 100 <= wide && invalidLines * 100 <= lines;

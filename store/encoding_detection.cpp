@@ -1,5 +1,6 @@
 #include "store/encoding_detection.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -78,17 +79,24 @@ void Utf8Detector::feed(std::string_view piece) {
   const char* at = piece.data();
   const char* end = at + piece.size();
   while (at < end) {
+    if (lineInvalid_) {
+      // Nothing more of the line counts: on to the next.
+      const void* feed = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+      if (feed == nullptr) break;
+      at = static_cast<const char*>(feed) + 1;
+      lineInvalid_ = false;
+      continue;
+    }
     if (needed_ > 0) {
       unsigned char byte = static_cast<unsigned char>(*at);
       if (byte < low_ || byte > high_) {
-        // The character is cut off; the byte may begin the next one.
+        // The character is cut off; the byte is taken with the line.
         invalid();
-        needed_ = 0;
-      } else {
-        ++at;
-        --needed_;
-        wide_ += needed_ == 0 && length_ >= 3;
+        continue;
       }
+      ++at;
+      --needed_;
+      lineWide_ += needed_ == 0 && length_ >= 3;
       low_ = 0x80;
       high_ = 0xBF;
       continue;
@@ -97,15 +105,14 @@ void Utf8Detector::feed(std::string_view piece) {
       std::uint64_t word;
       std::memcpy(&word, at, 8);
       if (word & kHighs) break;
-      // A line feed ends the invalid line; the bytes after it are ASCII.
       std::uint64_t feeds = word ^ (kOnes * '\n');
-      if (lineInvalid_ && ((feeds - kOnes) & ~feeds & kHighs) != 0) lineInvalid_ = false;
+      if (lineWide_ > 0 && ((feeds - kOnes) & ~feeds & kHighs) != 0) endLine();
       at += 8;
     }
     if (at == end) break;
     unsigned char byte = static_cast<unsigned char>(*at++);
     if (byte < 0x80) {
-      if (byte == '\n') lineInvalid_ = false;
+      if (byte == '\n') endLine();
       continue;
     }
     Utf8Lead lead = utf8Lead(byte);
@@ -121,22 +128,44 @@ void Utf8Detector::feed(std::string_view piece) {
 }
 
 void Utf8Detector::passConverted(std::string_view piece, std::size_t wide) {
-  wide_ += wide;
-  if (lineInvalid_ && std::memchr(piece.data(), '\n', piece.size()) != nullptr) {
-    lineInvalid_ = false;
+  // Valid UTF-8: its characters of three bytes or more are its bytes of
+  // 0xE0 or more, which only the lines at its ends need counted.
+  auto wideIn = [](const char* from, const char* to) {
+    return static_cast<std::size_t>(std::count_if(
+        from, to, [](char byte) { return static_cast<unsigned char>(byte) >= 0xE0; }));
+  };
+  const char* begin = piece.data();
+  const char* end = begin + piece.size();
+  const char* first = static_cast<const char*>(std::memchr(begin, '\n', piece.size()));
+  if (first == nullptr) {
+    if (!lineInvalid_) lineWide_ += wide;
+    return;
   }
+  // The line that goes on from before ends here; the piece's own lines are
+  // valid, and the last of them goes on into the next.
+  if (lineInvalid_) wide -= wideIn(begin, first);
+  lineInvalid_ = false;
+  const char* last = end - 1;
+  while (*last != '\n') --last;
+  std::size_t tail = wideIn(last + 1, end);
+  wide_ += lineWide_ + wide - tail;
+  lineWide_ = tail;
 }
 
 bool Utf8Detector::isUtf8(std::size_t lines) const {
-  std::size_t needed = invalidLines() * kValidPerInvalid;
-  return wide_ > 0 && needed <= wide_ && needed <= lines;
+  // A character cut off at the end leaves its line invalid.
+  bool cut = needed_ > 0;
+  std::size_t wide = wide_ + (cut ? 0 : lineWide_);
+  std::size_t needed = (invalidLines_ + cut) * kValidPerInvalid;
+  return wide > 0 && needed <= wide && needed <= lines;
 }
 
 bool Utf8Detector::mayBeUtf8(std::size_t lines, std::size_t left) const {
-  // At best every byte still to come is part of a character of three bytes,
-  // or ends a line; a character cut off at the end may yet be completed.
+  // At best every byte still to come is part of a character of three bytes
+  // on a valid line, or ends a line.
+  std::size_t wide = wide_ + lineWide_;
   std::size_t needed = invalidLines_ * kValidPerInvalid;
-  return (needed <= wide_ || needed - wide_ <= left / 3) &&
+  return (needed <= wide || needed - wide <= left / 3) &&
          (needed <= lines || needed - lines <= left);
 }
 

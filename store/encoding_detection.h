@@ -48,22 +48,23 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
 
 // Follows a text given piece by piece and tells, at its end, whether it is
 // UTF-8. It is when it holds a valid character of three bytes or more
-// (Hangul is three) and either is valid UTF-8 throughout, or its lines that
-// hold an invalid sequence (an editor's slip, a byte cut off) are few: at
-// most one in a hundred of its lines, and at most one for each hundred
-// valid characters of three bytes or more.
+// (Hangul is three) and its lines that hold an invalid sequence (an
+// editor's slip, a byte cut off) are few: at most one in a hundred of its
+// lines, and at most one for each hundred characters of three bytes or more
+// on its valid lines. A text without an invalid sequence needs just one such
+// character.
 //
 // No CP949 Hangul of the common range can pass as valid UTF-8: its lead
 // bytes 0xB0..0xC8 either cannot start a UTF-8 character or start one of
 // two bytes. A CP949 character forms part of a valid one of three bytes
 // only where a Hanja of lead byte 0xE0..0xEF is directly followed by certain
 // Hangul or symbols, and the next byte of that line then almost always
-// breaks the rules. So a CP949 file passes only where, besides, no other
-// character of it breaks them; and a file whose Korean breaks them on a
-// line or two gives no hundred such characters for each.
+// breaks the rules: such a character rarely counts. So a CP949 file passes
+// only where, besides, no other character of it breaks them.
 //
-// A run of ASCII is passed eight bytes at a time, so that a CP949 file pays
-// little for the question.
+// A run of ASCII is passed eight bytes at a time, and the rest of a line
+// with an invalid sequence at once, so that a CP949 file pays little for
+// the question.
 class Utf8Detector {
  public:
   void feed(std::string_view piece);
@@ -80,25 +81,34 @@ class Utf8Detector {
   // has so far and the `left` bytes that may follow bring.
   bool mayBeUtf8(std::size_t lines, std::size_t left) const;
 
-  // Whether what was fed so far, taken as a whole, holds few enough invalid
-  // lines for its characters of three bytes or more: the guess, at the
-  // first piece past ASCII, that the rest will not change that.
-  bool looksUtf8() const { return invalidLines() * kValidPerInvalid <= wide_; }
+  // Whether what was fed so far holds few enough invalid lines for its
+  // characters of three bytes or more: the guess, at the first piece past
+  // ASCII, that the rest of the text will not change that.
+  bool looksUtf8() const { return invalidLines_ * kValidPerInvalid <= wide_ + lineWide_; }
 
  private:
   // Valid characters of three bytes or more, and lines, that one line with
   // an invalid sequence needs beside it.
   static constexpr std::size_t kValidPerInvalid = 100;
 
-  // Counts the line being read as one with an invalid sequence.
+  // The line being read holds an invalid sequence: its characters do not
+  // count, nor does anything more of it.
   void invalid() {
-    invalidLines_ += !lineInvalid_;
+    ++invalidLines_;
     lineInvalid_ = true;
+    lineWide_ = 0;
+    needed_ = 0;
+    low_ = 0x80;
+    high_ = 0xBF;
   }
-  // invalidLines_, and the line left with a character cut off at the end.
-  std::size_t invalidLines() const { return invalidLines_ + (needed_ > 0 && !lineInvalid_); }
+  // A valid line ends: its characters count.
+  void endLine() {
+    wide_ += lineWide_;
+    lineWide_ = 0;
+  }
 
-  std::size_t wide_ = 0;          // valid characters of three bytes or more
+  std::size_t wide_ = 0;          // characters of three bytes or more on valid lines
+  std::size_t lineWide_ = 0;      // those of the line being read, while it is valid
   std::size_t invalidLines_ = 0;  // lines with an invalid sequence
   bool lineInvalid_ = false;      // the line being read is one of them
   int length_ = 0;                // bytes of the current character

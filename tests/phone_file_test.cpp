@@ -191,18 +191,18 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
        {"\xEA\x41:2", "\xED\x95\x9C:1"},
        {}},
       // One invalid line in 100, or in 99; a hundred characters of three
-      // bytes beside it (김 is one), or 99.
+      // bytes on valid lines beside it, or 99 (김 on the invalid line is none).
       {lines(99, "홍길동 010\n") + "김\xFF 1\n",
        items({{cp949("김?:1")}, Items(99, cp949("홍길동:010"))}),
        {100}},
       {lines(98, "홍길동 010\n") + "김\xFF 1\n",
        items({{"김\xFF:1"}, Items(98, "홍길동:010")}),
        {}},
-      {"김\xFF 2\n" + lines(33, "홍길동 1\n") + lines(66, "Ahn 1\n"),
-       items({Items(66, "Ahn:1"), {cp949("김?:2")}, Items(33, cp949("홍길동:1"))}),
+      {"Lee\xFF 2\n김 3\n" + lines(33, "홍길동 1\n") + lines(65, "Ahn 1\n"),
+       items({Items(65, "Ahn:1"), {"Lee?:2", cp949("김:3")}, Items(33, cp949("홍길동:1"))}),
        {1}},
-      {"Lee\xFF 2\n" + lines(33, "홍길동 1\n") + lines(66, "Ahn 1\n"),
-       items({Items(66, "Ahn:1"), {"Lee\xFF:2"}, Items(33, "홍길동:1")}),
+      {"김\xFF 2\n" + lines(33, "홍길동 1\n") + lines(66, "Ahn 1\n"),
+       items({Items(66, "Ahn:1"), {"김\xFF:2"}, Items(33, "홍길동:1")}),
        {}},
       // Across pieces, a character cut off at the end included.
       {"홍\xFF동 010\n" + lines(4998, "홍길동 010\n") + "홍\xFF\xFF동 010\n" +
@@ -210,6 +210,18 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
        items({{cp949("홍??동:010"), cp949("홍?동:010"), cp949("홍?동:010")},
               Items(9996, cp949("홍길동:010"))}),
        {1, 5000, 9999}},
+      // Three invalid lines, 299 characters beside them: an invalid line's
+      // own do not count where it runs from one piece into the next.
+      {[&] {
+         std::string text = lines(99, "홍길동 1\n") + "김 2\n이 6\n";
+         text += std::string(16384 - 15 - text.size(), ' ') + "가나다라마\xFF 3\n";
+         text += std::string(32768 - 4 - text.size(), ' ') + "Lee\xFF가나다라마 4\n";
+         return text + lines(9000, "Ahn 1\n") + "Kim\xFF 5\n";
+       }(),
+       items({Items(9000, "Ahn:1"),
+              {"Kim\xFF:5", "Lee\xFF가나다라마:4", "가나다라마\xFF:3", "김:2", "이:6"},
+              Items(99, "홍길동:1")}),
+       {}},
       // Taken for CP949 at its first piece past ASCII, and UTF-8 by its end.
       {"김\xFF 1" + std::string(70000, ' ') + lines(200, "홍길동 010\n"),
        items({{cp949("김?:1")}, Items(200, cp949("홍길동:010"))}),
