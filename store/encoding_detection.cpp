@@ -1,5 +1,6 @@
 #include "store/encoding_detection.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -73,36 +74,103 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
 }
 
 void Utf8Detector::feed(std::string_view piece) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kHighs = 0x8080808080808080;
   const char* at = piece.data();
   const char* end = at + piece.size();
-  while (valid_ && at < end) {
-    if (needed_ == 0) {
-      while (end - at >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        if (word & kHighs) break;
-        at += 8;
+  while (at < end) {
+    if (lineInvalid_) {
+      // Nothing more of the line counts: on to the next.
+      const void* feed = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+      if (feed == nullptr) break;
+      at = static_cast<const char*>(feed) + 1;
+      lineInvalid_ = false;
+      continue;
+    }
+    if (needed_ > 0) {
+      unsigned char byte = static_cast<unsigned char>(*at);
+      if (byte < low_ || byte > high_) {
+        // The character is cut off; the byte is taken with the line.
+        invalid();
+        continue;
       }
-      if (at == end) break;
-      Utf8Lead lead = utf8Lead(static_cast<unsigned char>(*at++));
-      valid_ = lead.length > 0;
-      wide_ = wide_ || lead.length >= 3;
-      needed_ = lead.length > 0 ? lead.length - 1 : 0;
-      low_ = lead.low;
-      high_ = lead.high;
-    } else {
-      unsigned char byte = static_cast<unsigned char>(*at++);
-      valid_ = byte >= low_ && byte <= high_;
+      ++at;
       --needed_;
+      lineWide_ += needed_ == 0 && length_ >= 3;
       low_ = 0x80;
       high_ = 0xBF;
+      continue;
     }
+    while (end - at >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      if (word & kHighs) break;
+      std::uint64_t feeds = word ^ (kOnes * '\n');
+      if (lineWide_ > 0 && ((feeds - kOnes) & ~feeds & kHighs) != 0) endLine();
+      at += 8;
+    }
+    if (at == end) break;
+    unsigned char byte = static_cast<unsigned char>(*at++);
+    if (byte < 0x80) {
+      if (byte == '\n') endLine();
+      continue;
+    }
+    Utf8Lead lead = utf8Lead(byte);
+    if (lead.length == 0) {
+      invalid();
+      continue;
+    }
+    length_ = lead.length;
+    needed_ = lead.length - 1;
+    low_ = lead.low;
+    high_ = lead.high;
   }
 }
 
+void Utf8Detector::passConverted(std::string_view piece, std::size_t wide) {
+  // Valid UTF-8: its characters of three bytes or more are its bytes of
+  // 0xE0 or more, which only the lines at its ends need counted.
+  auto wideIn = [](const char* from, const char* to) {
+    return static_cast<std::size_t>(std::count_if(
+        from, to, [](char byte) { return static_cast<unsigned char>(byte) >= 0xE0; }));
+  };
+  const char* begin = piece.data();
+  const char* end = begin + piece.size();
+  const char* first = static_cast<const char*>(std::memchr(begin, '\n', piece.size()));
+  if (first == nullptr) {
+    if (!lineInvalid_) lineWide_ += wide;
+    return;
+  }
+  // The line that goes on from before ends here; the piece's own lines are
+  // valid, and the last of them goes on into the next.
+  if (lineInvalid_) wide -= wideIn(begin, first);
+  lineInvalid_ = false;
+  const char* last = end - 1;
+  while (*last != '\n') --last;
+  std::size_t tail = wideIn(last + 1, end);
+  wide_ += lineWide_ + wide - tail;
+  lineWide_ = tail;
+}
+
+bool Utf8Detector::isUtf8(std::size_t lines) const {
+  // A character cut off at the end leaves its line invalid.
+  bool cut = needed_ > 0;
+  std::size_t wide = wide_ + (cut ? 0 : lineWide_);
+  std::size_t needed = (invalidLines_ + cut) * kValidPerInvalid;
+  return wide > 0 && needed <= wide && needed <= lines;
+}
+
+bool Utf8Detector::mayBeUtf8(std::size_t lines, std::size_t left) const {
+  // At best every byte still to come is part of a character of three bytes
+  // on a valid line, or ends a line.
+  std::size_t wide = wide_ + lineWide_;
+  std::size_t needed = invalidLines_ * kValidPerInvalid;
+  return (needed <= wide || needed - wide <= left / 3) &&
+         (needed <= lines || needed - lines <= left);
+}
+
 bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
-                        std::string& out, bool& wide) {
+                        std::string& out, std::size_t& wide) {
   if (table.empty()) return false;
   constexpr std::uint64_t kHighs = 0x8080808080808080;
   const std::size_t start = out.size();
@@ -111,6 +179,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
   char* to = out.data() + start;
   const unsigned char* at = reinterpret_cast<const unsigned char*>(text.data());
   const unsigned char* end = at + text.size();
+  std::size_t wideHere = 0;
   auto refuse = [&] {
     out.resize(start);
     return false;
@@ -139,7 +208,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     } else {
       if (at[2] < 0x80 || at[2] > 0xBF) return refuse();
       codePoint = (*at & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
-      wide = true;
+      ++wideHere;
     }
     std::uint16_t code = table[codePoint];
     if (code == 0) return refuse();
@@ -148,6 +217,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     at += lead.length;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
+  wide += wideHere;
   return true;
 }
 

@@ -47,30 +47,72 @@ FileEncoding unmarkedUtf16(std::string_view start);
 std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
 
 // Follows a text given piece by piece and tells, at its end, whether it is
-// UTF-8: valid UTF-8 as a whole and holding a character of three bytes or
-// more (Hangul is three). No CP949 Hangul of the common range can pass:
-// its lead bytes 0xB0..0xC8 either cannot start a UTF-8 character or start
-// one of two bytes. A CP949 text passes only where a Hanja of lead byte
-// 0xE0..0xEF is directly followed by certain Hangul or symbols, and no
-// other character of the whole text breaks the rules. Looking stops at the first invalid byte, and
-// a run of ASCII is passed eight bytes at a time, so that a CP949 file pays almost nothing for the
-// question.
+// UTF-8. It is when it holds a valid character of three bytes or more
+// (Hangul is three) and its lines that hold an invalid sequence (an
+// editor's slip, a byte cut off) are few: at most one in a hundred of its
+// lines, and at most one for each hundred characters of three bytes or more
+// on its valid lines. A text without an invalid sequence needs just one such
+// character.
+//
+// No CP949 Hangul of the common range can pass as valid UTF-8: its lead
+// bytes 0xB0..0xC8 either cannot start a UTF-8 character or start one of
+// two bytes. A CP949 character forms part of a valid one of three bytes
+// only where a Hanja of lead byte 0xE0..0xEF is directly followed by certain
+// Hangul or symbols, and the next byte of that line then almost always
+// breaks the rules: such a character rarely counts. So a CP949 file passes
+// only where, besides, no other character of it breaks them.
+//
+// A run of ASCII is passed eight bytes at a time, and the rest of a line
+// with an invalid sequence at once, so that a CP949 file pays little for
+// the question.
 class Utf8Detector {
  public:
   void feed(std::string_view piece);
 
   // Takes a piece of whole characters that convertUtf8ByTable converted,
-  // so valid UTF-8, instead of feeding it; `wide` as it told.
-  void passConverted(bool wide) { wide_ = wide_ || wide; }
-  bool isUtf8() const { return valid_ && needed_ == 0 && wide_; }
+  // so valid UTF-8, instead of feeding it; `wide` as it counted.
+  void passConverted(std::string_view piece, std::size_t wide);
 
-  // False once what was fed cannot be the start of a UTF-8 text.
-  bool mayBeUtf8() const { return valid_; }
+  // Whether the text fed is UTF-8, given that it has `lines` lines (its line
+  // feeds, and one more where it goes on past the last).
+  bool isUtf8(std::size_t lines) const;
+
+  // Whether the text fed could still be UTF-8, whatever the `lines` lines it
+  // has so far and the `left` bytes that may follow bring.
+  bool mayBeUtf8(std::size_t lines, std::size_t left) const;
+
+  // Whether what was fed so far holds few enough invalid lines for its
+  // characters of three bytes or more: the guess, at the first piece past
+  // ASCII, that the rest of the text will not change that.
+  bool looksUtf8() const { return invalidLines_ * kValidPerInvalid <= wide_ + lineWide_; }
 
  private:
-  bool valid_ = true;
-  bool wide_ = false;  // a character of three bytes or more was seen
-  int needed_ = 0;     // continuation bytes still owed by the current character
+  // Valid characters of three bytes or more, and lines, that one line with
+  // an invalid sequence needs beside it.
+  static constexpr std::size_t kValidPerInvalid = 100;
+
+  // The line being read holds an invalid sequence: its characters do not
+  // count, nor does anything more of it.
+  void invalid() {
+    ++invalidLines_;
+    lineInvalid_ = true;
+    lineWide_ = 0;
+    needed_ = 0;
+    low_ = 0x80;
+    high_ = 0xBF;
+  }
+  // A valid line ends: its characters count.
+  void endLine() {
+    wide_ += lineWide_;
+    lineWide_ = 0;
+  }
+
+  std::size_t wide_ = 0;          // characters of three bytes or more on valid lines
+  std::size_t lineWide_ = 0;      // those of the line being read, while it is valid
+  std::size_t invalidLines_ = 0;  // lines with an invalid sequence
+  bool lineInvalid_ = false;      // the line being read is one of them
+  int length_ = 0;                // bytes of the current character
+  int needed_ = 0;                // continuation bytes still owed by it
   // The range the next continuation byte must fall in: narrower than
   // 0x80..0xBF after some leads, to refuse overlong forms, surrogates and
   // code points past U+10FFFF.
@@ -82,9 +124,9 @@ class Utf8Detector {
 // to `out` and returns true where the table gives every character of it;
 // returns false, with `out` as it was, where the text holds anything else
 // (an invalid or cut-off sequence, a character of four bytes, one the table
-// lacks), for the platform's converter. Sets `wide` where a character of
-// three bytes was among them.
+// lacks), for the platform's converter. Adds to `wide` the characters of
+// three bytes among them.
 bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
-                        std::string& out, bool& wide);
+                        std::string& out, std::size_t& wide);
 
 }  // namespace phonebook

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -24,13 +25,19 @@ enum class ReadResult {
   kWhole,     // every byte was read and, where converted, held whole
   kNotWhole,  // a read failed
   kNotUtf8,   // read as UTF-8 on a guess, but the file is not: read it again
+  kUtf8,      // read as CP949 on a guess, but the file is UTF-8: read it again
 };
 
 // Feeds the loader `chunk`'s first `firstSize` bytes, then the rest of the
-// file as it stands, read through `chunk`.
+// file as it stands, read through `chunk`. Where `utf8` is given, the file
+// was taken for CP949 on a guess, and `utf8` has been fed its first bytes:
+// it follows the file while the `fileLeft` bytes after them could still make
+// it UTF-8, and kUtf8 says at the end that they did.
 ReadResult readAsCp949(File& file, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
-                       RecordReader& reader) {
+                       RecordReader& reader, Utf8Detector* utf8 = nullptr,
+                       std::size_t fileLeft = 0) {
   reader.feed(chunk.data(), firstSize);
+  if (utf8 != nullptr && !utf8->mayBeUtf8(reader.lines(), fileLeft)) utf8 = nullptr;
   for (;;) {
     std::ptrdiff_t got = file.read(chunk.data(), chunk.size());
     if (got == 0) break;
@@ -40,9 +47,14 @@ ReadResult readAsCp949(File& file, std::array<char, kIoChunk>& chunk, std::size_
       return ReadResult::kNotWhole;
     }
     reader.feed(chunk.data(), static_cast<std::size_t>(got));
+    if (utf8 != nullptr) {
+      fileLeft -= std::min(fileLeft, static_cast<std::size_t>(got));
+      utf8->feed({chunk.data(), static_cast<std::size_t>(got)});
+      if (!utf8->mayBeUtf8(reader.lines(), fileLeft)) utf8 = nullptr;
+    }
   }
   reader.finish();
-  return ReadResult::kWhole;
+  return utf8 != nullptr && utf8->isUtf8(reader.lines()) ? ReadResult::kUtf8 : ReadResult::kWhole;
 }
 
 // The text of one conversion. Smaller than a read of a CP949 file: its
@@ -85,10 +97,10 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
     if (take > 0) {
       converted.clear();
       std::string_view piece(chunk.data(), take);
-      bool wide = false;
+      std::size_t wide = 0;
       if (encoding == FileEncoding::kUtf8 &&
           convertUtf8ByTable(piece, cp949Table(), converted, wide)) {
-        if (utf8 != nullptr) utf8->passConverted(wide);
+        if (utf8 != nullptr) utf8->passConverted(piece, wide);
       } else {
         if (utf8 != nullptr) utf8->feed(piece);
         // What did not convert is kLostCharacter in `converted`; the loader
@@ -102,24 +114,25 @@ ReadResult readConverted(File& file, FileEncoding encoding, std::string_view fir
     std::memmove(chunk.data(), chunk.data() + take, carried);
   }
   reader.finish();
-  return utf8 == nullptr || utf8->isUtf8() ? ReadResult::kWhole : ReadResult::kNotUtf8;
+  return utf8 == nullptr || utf8->isUtf8(reader.lines()) ? ReadResult::kWhole
+                                                         : ReadResult::kNotUtf8;
 }
 
 // Feeds the loader a file without a mark that is not UTF-16: `chunk`'s
-// first `firstSize` bytes, then the rest. Its encoding is told by the rule
-// of Utf8Detector, which needs the whole file, but the file is read once
-// all the same. While every byte is ASCII, CP949 and UTF-8 read alike. At
-// the first piece with a byte of 0x80 or more, a file that is still valid
-// UTF-8 there is read as UTF-8 from that piece on, and any other as CP949
-// (a CP949 file with Hangul fails the test at its first syllable). Only
-// where that guess proves wrong by the end of the file is it read again,
-// from its start, as CP949.
+// first `firstSize` bytes, then the rest, `fileLeft` bytes where `sized`.
+// Its encoding is told by the rule of Utf8Detector, which needs the whole
+// file, but the file is read once all the same, as a rule. While every byte
+// is ASCII, CP949 and UTF-8 read alike. At the first piece with a byte of
+// 0x80 or more, a file that looks like UTF-8 there (valid UTF-8, or nearly
+// so) is read as UTF-8 from that piece on, and any other as CP949 (a CP949
+// file with Hangul fails at its first syllable). Only where that guess
+// proves wrong by the end of the file is it read again, from its start.
+// A file read as CP949 is followed only until what is left of it can no
+// longer make it UTF-8: for a CP949 file with Hangul, a small part of it.
 ReadResult readUnmarked(File& file, std::array<char, kIoChunk>& chunk, std::size_t firstSize,
-                        std::size_t fileLeft, RecordReader& reader) {
-  Utf8Detector utf8;
+                        std::size_t fileLeft, bool sized, RecordReader& reader) {
   std::size_t got = firstSize;
   while (got > 0 && isAscii({chunk.data(), got})) {
-    utf8.feed({chunk.data(), got});
     reader.feed(chunk.data(), got);
     std::ptrdiff_t part = file.read(chunk.data(), chunk.size());
     if (part < 0) {
@@ -133,9 +146,14 @@ ReadResult readUnmarked(File& file, std::array<char, kIoChunk>& chunk, std::size
     reader.finish();
     return ReadResult::kWhole;
   }
-  Utf8Detector ahead = utf8;
+  // ASCII tells the detector nothing.
+  Utf8Detector utf8;
+  Utf8Detector ahead;
   ahead.feed({chunk.data(), got});
-  if (!ahead.mayBeUtf8()) return readAsCp949(file, chunk, got, reader);
+  if (!ahead.looksUtf8()) {
+    constexpr std::size_t kUnknown = SIZE_MAX;
+    return readAsCp949(file, chunk, got, reader, &ahead, sized ? fileLeft : kUnknown);
+  }
   return readConverted(file, FileEncoding::kUtf8, {chunk.data(), got}, fileLeft, reader, &utf8);
 }
 
@@ -161,21 +179,27 @@ LoadResult readPhoneList(File& file) {
       EncodingMark mark = encodingMark(first);
       if (mark.encoding == FileEncoding::kCp949) mark.encoding = unmarkedUtf16(first);
       if (mark.encoding == FileEncoding::kCp949) {
-        read = readUnmarked(file, sample, first.size(), left, reader);
+        read = readUnmarked(file, sample, first.size(), left, size > 0, reader);
       } else {
         reader.expect(size - std::min(size, mark.length));
         read = readConverted(file, mark.encoding, first.substr(mark.length), left, reader);
       }
     }
-    if (read == ReadResult::kNotUtf8) {
-      // A file that cannot be taken again from its start keeps its UTF-8
+    if (read == ReadResult::kNotUtf8 || read == ReadResult::kUtf8) {
+      // A file that cannot be taken again from its start keeps its first
       // reading, which does not hold it as written.
+      const bool utf8 = read == ReadResult::kUtf8;
       read = ReadResult::kNotWhole;
       if (file.rewind()) {
         reader.restart();
         reader.expect(size);
         got = file.read(sample.data(), sample.size());
-        if (got >= 0) read = readAsCp949(file, sample, static_cast<std::size_t>(got), reader);
+        if (got >= 0) {
+          std::size_t firstSize = static_cast<std::size_t>(got);
+          read = utf8 ? readConverted(file, FileEncoding::kUtf8, {sample.data(), firstSize},
+                                      size - std::min(size, firstSize), reader)
+                      : readAsCp949(file, sample, firstSize, reader);
+        }
       }
     }
     if (!linkRecords(reader)) return LoadResult::kNoStorage;

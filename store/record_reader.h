@@ -103,6 +103,7 @@ class RecordReader {
     haveName_ = false;
     records_ = 0;
     line_ = 1;
+    endsLine_ = true;
     lost_.clear();
   }
 
@@ -126,6 +127,7 @@ class RecordReader {
       }
       for (; at < end && isSeparator(*at); ++at) line_ += *at == '\n';
     }
+    if (size > 0) endsLine_ = end[-1] == '\n';
     fileLeft_ -= std::min(fileLeft_, size);
   }
 
@@ -140,6 +142,10 @@ class RecordReader {
   // name, number, name, number, ...: each a length byte and the bytes,
   // with room for a whole field after the last text.
   const PopulatedBytes& texts() const { return texts_; }
+
+  // The lines of the input so far: its line feeds, and one more where it
+  // goes on past the last.
+  std::size_t lines() const { return line_ - endsLine_; }
 
   // How many records the texts hold.
   std::size_t count() const { return records_; }
@@ -197,6 +203,7 @@ class RecordReader {
   std::size_t recordLine_ = 0;
   unsigned recordLost_ = 0;  // LostTexts of the record being read
   std::size_t line_ = 1;     // the line of the file that the input has reached
+  bool endsLine_ = true;     // the input ends with a line feed, or is empty
   std::vector<LostRecord> lost_;
   std::size_t records_ = 0;
   std::size_t fileLeft_ = 0;  // bytes of the file not yet fed, where known

@@ -110,6 +110,27 @@ TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndSavedOnlyAtASecondZer
   }
 }
 
+// A UTF-8 book with an invalid byte on one line of its hundred is read as
+// UTF-8: only that entry lost a character, and once it is deleted the save
+// writes every entry in CP949, the one added in the run among them.
+TEST(PhoneFileRunTest, AUtf8BookWithAnInvalidByteLosesOnlyThatCharacter) {
+  std::string book;
+  for (int i = 100; i < 199; ++i) {
+    book += "홍길동" + std::to_string(i) + " 010-" + std::to_string(i) + "\r\n";
+  }
+  const std::string after = cp949("이순신 010-9\r\n" + book);
+  book.insert(book.find("홍길동150"), "김\xFF철수 02-1\r\n");  // line 51
+  TempDir dir;
+  writeFile(dir.file("PhoneList.txt"), book);
+  testing::Outcome outcome =
+      runPhonebook(dir.path(), script(cp949("0\n5\n김?철수\n1\n이순신\n010-9\n0\n")));
+  EXPECT_NE(outcome.output.find(cp949("  51번째 줄: 김?철수 02-1\n")), std::string::npos)
+      << outcome.output;
+  EXPECT_TRUE(endsWith(outcome.output, kSaved));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(readFile(dir.file("PhoneList.txt")), after);
+}
+
 TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
   TempDir dir;
   fs::create_directory(dir.file("PhoneList.txt"));

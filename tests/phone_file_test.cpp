@@ -132,9 +132,9 @@ TEST(ConversionTest, TheTableConvertsAsThePlatformsConverter) {
   for (char32_t code = 1; code < 0x10000; ++code) {
     if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFEFF) continue;  // no character; a mark
     std::string character = utf8Of(code);
-    bool wide = false;
+    std::size_t wide = 0;
     if (!convertUtf8ByTable(character, cp949Table(), alone, wide)) continue;
-    EXPECT_EQ(wide, code >= 0x800) << static_cast<unsigned>(code);
+    EXPECT_EQ(wide, code >= 0x800 ? 1u : 0u) << static_cast<unsigned>(code);
     text += character;
   }
   std::string whole;
@@ -229,11 +229,22 @@ TEST_F(PhoneFileTest, TheUserDefinedAreaIsWindowsOwn) {
   }
 }
 
-// What is not UTF-8 as a whole, or holds no character of three bytes, is
-// CP949; invalid or cut-off characters of a marked file are "?", and mark
-// their entries by the line they are on. A stray zero byte does not make
-// UTF-16.
+// What holds no character of three bytes, or is not UTF-8 but on at most
+// one line in a hundred, with a hundred characters of three bytes for each
+// such line, is CP949. Invalid or cut-off characters of a marked file, or
+// of one that is UTF-8 by that rule, are "?", and mark their entries by the
+// line they are on. A stray zero byte does not make UTF-16.
 TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
+  auto lines = [](std::size_t count, const std::string& line) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += line;
+    return text;
+  };
+  auto items = [](std::initializer_list<Items> parts) {
+    Items all;
+    for (const Items& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
   const struct {
     std::string file;
     Items expected;
@@ -266,6 +277,42 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
       {"\xED\x95\x9C 1" + std::string(65535 - 5, ' ') + "\xEA\x41 2",
        {"\xEA\x41:2", "\xED\x95\x9C:1"},
        {}},
+      // One invalid line in 100, or in 99; a hundred characters of three
+      // bytes on valid lines beside it, or 99 (김 on the invalid line is none).
+      {lines(99, "홍길동 010\n") + "김\xFF 1\n",
+       items({{cp949("김?:1")}, Items(99, cp949("홍길동:010"))}),
+       {100}},
+      {lines(98, "홍길동 010\n") + "김\xFF 1\n",
+       items({{"김\xFF:1"}, Items(98, "홍길동:010")}),
+       {}},
+      {"Lee\xFF 2\n김 3\n" + lines(33, "홍길동 1\n") + lines(65, "Ahn 1\n"),
+       items({Items(65, "Ahn:1"), {"Lee?:2", cp949("김:3")}, Items(33, cp949("홍길동:1"))}),
+       {1}},
+      {"김\xFF 2\n" + lines(33, "홍길동 1\n") + lines(66, "Ahn 1\n"),
+       items({Items(66, "Ahn:1"), {"김\xFF:2"}, Items(33, "홍길동:1")}),
+       {}},
+      // Across pieces, a character cut off at the end included.
+      {"홍\xFF동 010\n" + lines(4998, "홍길동 010\n") + "홍\xFF\xFF동 010\n" +
+           lines(4998, "홍길동 010\n") + "홍\xEA\xB8동 010\n\xED\x95",
+       items({{cp949("홍??동:010"), cp949("홍?동:010"), cp949("홍?동:010")},
+              Items(9996, cp949("홍길동:010"))}),
+       {1, 5000, 9999}},
+      // Three invalid lines, 299 characters beside them: an invalid line's
+      // own do not count where it runs from one piece into the next.
+      {[&] {
+         std::string text = lines(99, "홍길동 1\n") + "김 2\n이 6\n";
+         text += std::string(16384 - 15 - text.size(), ' ') + "가나다라마\xFF 3\n";
+         text += std::string(32768 - 4 - text.size(), ' ') + "Lee\xFF가나다라마 4\n";
+         return text + lines(9000, "Ahn 1\n") + "Kim\xFF 5\n";
+       }(),
+       items({Items(9000, "Ahn:1"),
+              {"Kim\xFF:5", "Lee\xFF가나다라마:4", "가나다라마\xFF:3", "김:2", "이:6"},
+              Items(99, "홍길동:1")}),
+       {}},
+      // Taken for CP949 at its first piece past ASCII, and UTF-8 by its end.
+      {"김\xFF 1" + std::string(70000, ' ') + lines(200, "홍길동 010\n"),
+       items({{cp949("김?:1")}, Items(200, cp949("홍길동:010"))}),
+       {1}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(loadText(c.file), LoadResult::kLoaded) << c.file;
