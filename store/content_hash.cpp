@@ -42,7 +42,8 @@ ContentHash::ContentHash() {
 }
 
 void ContentHash::addStripe(const unsigned char* stripe) {
-  for (int lane = 0; lane < 4; ++lane) lanes_[lane] = round(lanes_[lane], wordAt(stripe + 8 * lane));
+  for (int lane = 0; lane < 4; ++lane)
+    lanes_[lane] = round(lanes_[lane], wordAt(stripe + 8 * lane));
 }
 
 void ContentHash::add(const char* data, std::size_t size) {

@@ -31,7 +31,7 @@ class ContentHash {
   void addStripe(const unsigned char* stripe);
 
   std::uint64_t lanes_[4];
-  std::uint64_t total_ = 0;             // bytes added
+  std::uint64_t total_ = 0;              // bytes added
   unsigned char pending_[kStripe] = {};  // the start of a stripe not yet whole
   std::size_t pendingSize_ = 0;
 };
