@@ -27,6 +27,13 @@ void populate(void* begin, std::size_t size);
 // storage.
 void* allocatePopulated(std::size_t size);
 
+// Storage that the program hands out and takes back itself, as the
+// entries' blocks: [begin, begin + size) is marked as released, so that in
+// the builds that check memory a use of it stops the program as a use of
+// freed storage would, or as usable again. Nothing in other builds.
+void markReleased(void* begin, std::size_t size);
+void markUsable(void* begin, std::size_t size);
+
 // An allocator whose blocks arrive populated; for the loader's large arrays.
 template <class T>
 struct PopulatedAllocator {

@@ -1,5 +1,6 @@
 #include "store/entry_storage.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -32,6 +33,10 @@ EntryBlock* blockHolding(const PhoneEntry* entry) {
   return nullptr;
 }
 
+// The part of an entry that a released one no longer uses: all but the
+// link of the free list.
+constexpr std::size_t kTextsSize = offsetof(PhoneEntry, next);
+
 }  // namespace
 
 void releaseEntry(PhoneEntry* entry) {
@@ -42,6 +47,7 @@ void releaseEntry(PhoneEntry* entry) {
   }
   entry->next = released;
   released = entry;
+  markReleased(entry, kTextsSize);
   if (--block->live > 0) return;
   // The block's last entry: its entries leave the free list, and it goes.
   PhoneEntry** link = &released;
@@ -52,6 +58,7 @@ void releaseEntry(PhoneEntry* entry) {
       link = &(*link)->next;
     }
   }
+  markUsable(block->entries, block->size * sizeof(PhoneEntry));
   std::free(block->entries);
   blocks.erase(blocks.begin() + (block - blocks.data()));
 }
@@ -60,20 +67,22 @@ PhoneEntry* allocateEntry() {
   if (released != nullptr) {
     PhoneEntry* entry = released;
     released = entry->next;
+    markUsable(entry, kTextsSize);
     ++blockHolding(entry)->live;
     return entry;
   }
   for (EntryBlock& block : blocks) {
     if (block.handedOut < block.size) {
       ++block.live;
-      return &block.entries[block.handedOut++];
+      PhoneEntry* entry = &block.entries[block.handedOut++];
+      markUsable(entry, sizeof(PhoneEntry));
+      return entry;
     }
   }
   return new (std::nothrow) PhoneEntry;
 }
 
 bool reserveEntries(std::size_t count) {
-#if PHONEBOOK_ENTRY_BLOCKS
   if (count == 0) return true;
   void* storage = allocatePopulated(count * sizeof(PhoneEntry));
   if (storage == nullptr) return false;
@@ -83,9 +92,8 @@ bool reserveEntries(std::size_t count) {
     std::free(storage);
     return false;
   }
-#else
-  (void)count;
-#endif
+  // Entries not yet handed out are as good as released.
+  markReleased(storage, count * sizeof(PhoneEntry));
   return true;
 }
 

@@ -23,8 +23,9 @@ PhoneEntry* allocateEntry();
 // allocation each. Each entry is still released on its own when deleted:
 // its place goes to the next new entry, and the block is returned once all
 // of its entries are gone. Returns false, changing nothing, when the block
-// cannot be obtained. Builds that check memory (PHONEBOOK_ENTRY_BLOCKS off)
-// allocate every entry on its own, so that each entry's lifetime is seen.
+// cannot be obtained. In the builds that check memory, an entry of a block
+// that is released, or not yet handed out, is marked so (markReleased): a
+// use of it is caught as a use of freed storage would be.
 bool reserveEntries(std::size_t count);
 
 // Gives back the storage of `entry`, which allocateEntry made.

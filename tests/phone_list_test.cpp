@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "store/entry_storage.h"
 #include "tests/test_support.h"
 #include "text/byte_rules.h"
 
@@ -106,7 +107,7 @@ TEST_F(PhoneListTest, NewEntryCutsLongTextsOnCharacterBoundaries) {
   PhoneEntry* entry = newEntry(name.c_str(), std::string(60, '1').c_str());
   EXPECT_EQ(std::string(entry->name), name.substr(0, 28));
   EXPECT_EQ(std::string(entry->phone), std::string(49, '1'));
-  delete entry;
+  releaseEntry(entry);
 }
 
 TEST_F(PhoneListTest, AMillionEntriesAreTornDownWithoutRecursion) {
