@@ -37,6 +37,28 @@ TEST(ByteRulesTest, OnlyBytesThatBeginACp949CharacterAreShown) {
   }
 }
 
+// A UTF-8 character at each boundary of its bytes: whole and valid, or as
+// much of it as could still begin a valid one.
+TEST(ByteRulesTest, Utf8CharactersEndAtEachBoundaryOfTheirBytes) {
+  const struct {
+    std::string_view text;
+    std::size_t length;
+  } cases[] = {
+      {"\x7F\x80", 1},         {"\x80\x80", 1},         {"\xBF\x80", 1},
+      {"\xC0\x80", 1},         {"\xC1\xBF", 1},         {"\xC2\x80", 2},
+      {"\xC2\x7F", 1},         {"\xC2\xC0", 1},         {"\xDF\xBF", 2},
+      {"\xE0\x9F\xBF", 1},     {"\xE0\xA0\x80", 3},     {"\xE0\xA0", 2},
+      {"\xE1\x80 ", 2},        {"\xEA\xBF\xBF", 3},     {"\xEC\xBF\xC0", 2},
+      {"\xED\x9F\xBF", 3},     {"\xED\xA0\x80", 1},     {"\xEE\x80\x80", 3},
+      {"\xEF\xBF\xBF", 3},     {"\xF0\x8F\xBF\xBF", 1}, {"\xF0\x90\x80\x80", 4},
+      {"\xF3\xBF\xBF\xBF", 4}, {"\xF4\x8F\xBF\xBF", 4}, {"\xF4\x90\x80\x80", 1},
+      {"\xF4\x8F\xBF", 3},     {"\xF5\x80\x80\x80", 1}, {"\xFF\x80", 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(utf8CharLength(c.text), c.length) << ::testing::PrintToString(c.text);
+  }
+}
+
 TEST(ByteRulesTest, TellsTextsShownAsTheyAreWhateverByteStandsAnywhere) {
   auto allIn = [](std::string_view text, int low, int high) {
     return std::all_of(text.begin(), text.end(), [&](char c) {

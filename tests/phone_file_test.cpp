@@ -88,7 +88,9 @@ TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
     std::string asCp949;  // in UTF-8: the same book with "?" for what CP949 lacks
     std::size_t lost;     // entries marked for it
   } books[] = {
-      {"홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", "홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n", 0},
+      // 꿈 and 꿿 hold 0xBF, the last continuation byte.
+      {"홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n꿈꿿 4\r\n",
+       "홍길동 010-1\r\n김철수 02-2\r\nAhn 3\r\n꿈꿿 4\r\n", 0},
       {"Ahn 1\r\nLee 2\r\n", "Ahn 1\r\nLee 2\r\n", 0},
       {"αβγ 1\r\n° 2\r\n홍길동 3\r\n", "αβγ 1\r\n° 2\r\n홍길동 3\r\n", 0},  // two-byte UTF-8
       {large, large, 0},
@@ -250,8 +252,11 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
     Items expected;
     std::vector<std::size_t> lostLines;
   } cases[] = {
-      // Each syllable here is, byte for byte, a valid two-byte UTF-8 character.
-      {cp949("홍창호 010\r\n황채 02\r\n"), {cp949("홍창호:010"), cp949("황채:02")}, {}},
+      // Each syllable here is, byte for byte, a valid two-byte UTF-8
+      // character that CP949 has too (징 is "¡", 째 "°", 침 "ħ").
+      {cp949("징째 010\r\n침 02\r\n"), {cp949("징째:010"), cp949("침:02")}, {}},
+      // A cut three-byte character does not take the space after it.
+      {"\xEA\xB0\x80 1\n\xEA\xB0 2", {"\xEA\xB0:2", "\xEA\xB0\x80:1"}, {}},
       {"\xED\x95\x9C 1 \xB0\xA1 2", {"\xB0\xA1:2", "\xED\x95\x9C:1"}, {}},
       {"\xEF\xBB\xBF"
        "Ahn\xFF 1\nLee \xEA\xB9",
@@ -319,6 +324,103 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
     EXPECT_EQ(contents(), c.expected) << c.file;
     EXPECT_EQ(lostLines(), c.lostLines) << c.file;
     clearList();
+  }
+}
+
+// The rules that tell a file's encoding, each at its limits: the byte order
+// marks; UTF-16 without one (white space, one unit in eight, the order that
+// is not outnumbered); UTF-8 (every boundary of its bytes, one invalid line
+// for each hundred lines and each hundred characters of three bytes or more).
+TEST(EncodingRulesTest, EachRuleHoldsAtItsLimits) {
+  const struct {
+    std::string start;
+    FileEncoding encoding;
+    std::size_t length;
+  } marks[] = {
+      {"\xEF\xBB\xBF", FileEncoding::kUtf8, 3},     {"\xEF\xBB", FileEncoding::kCp949, 0},
+      {"\xFF\xFE\0"s, FileEncoding::kUtf16Le, 2},   {"\xFE\xFF", FileEncoding::kUtf16Be, 2},
+      {"\xFF\xFE\0\0"s, FileEncoding::kUtf32Le, 4}, {"\0\0\xFE\xFF"s, FileEncoding::kUtf32Be, 4},
+      {"\0\0\xFF\xFE"s, FileEncoding::kCp949, 0},   {"\xFE\xFE", FileEncoding::kCp949, 0},
+  };
+  for (const auto& c : marks) {
+    EncodingMark mark = encodingMark(c.start);
+    EXPECT_EQ(mark.encoding, c.encoding) << ::testing::PrintToString(c.start);
+    EXPECT_EQ(mark.length, c.length) << ::testing::PrintToString(c.start);
+  }
+
+  auto units = [](std::size_t count, const std::string& unit) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += unit;
+    return text;
+  };
+  const std::string ga = "\0\xAC"s;  // 가 in UTF-16LE: ASCII in neither order
+  const struct {
+    std::string start;
+    FileEncoding encoding;
+  } unmarked[] = {
+      {" \0"s + units(7, ga), FileEncoding::kUtf16Le},
+      {" \0"s + units(8, ga), FileEncoding::kCp949},
+      {"\0\t"s + units(7, ga) + "x", FileEncoding::kUtf16Be},  // an odd last byte is no unit
+      {"a\0b\0"s, FileEncoding::kCp949},                       // no white space
+      {"\0\0 \0\x80\0"s, FileEncoding::kUtf16Le},
+      {" \0\0 a\0"s, FileEncoding::kUtf16Le},
+      {" \0\0 \0a"s, FileEncoding::kUtf16Be},
+      {" \0\0 "s, FileEncoding::kUtf16Le},  // as many: little endian
+      {"B\0C 2"s, FileEncoding::kCp949},
+  };
+  for (const auto& c : unmarked) {
+    EXPECT_EQ(unmarkedUtf16(c.start), c.encoding) << ::testing::PrintToString(c.start);
+  }
+
+  // `invalid` lines with a bad byte, `wide` characters of three bytes on a
+  // line of their own, and empty lines up to `lines`.
+  auto book = [&](std::size_t invalid, std::size_t wide, std::size_t lines) {
+    return units(invalid, "\xFF\n") + units(wide, "\xEA\xB0\x80") + "\n" +
+           units(lines - invalid - 1, "\n");
+  };
+  const struct {
+    std::string text;
+    bool utf8;
+  } utf8[] = {
+      {"\xE0\xA0\x80", true},
+      {"\xE0\x9F\xBF", false},
+      {"\xE1\x80\x80", true},
+      {"\xEA\xBF\x88", true},
+      {"\xEA\xBF\xBF", true},
+      {"\xEA\xC0\x80", false},
+      {"\xEC\xBF\xBF", true},
+      {"\xED\x9F\xBF", true},
+      {"\xED\xA0\x80", false},
+      {"\xEE\x80\x80", true},
+      {"\xEF\xBF\xBF", true},
+      {"\xEF\xBF\x7F", false},
+      {"\xF0\x90\x80\x80", true},
+      {"\xF0\x8F\xBF\xBF", false},
+      {"\xF3\xBF\xBF\xBF", true},
+      {"\xF4\x8F\xBF\xBF", true},
+      {"\xF4\x90\x80\x80", false},
+      {"\xF5\x80\x80\x80", false},
+      {"\xC2\x80\xDF\xBF", false},  // valid, but no character of three bytes
+      {"\xC1\xBF\xE1\x80\x80", false},
+      {"\xC2\x7F\xE1\x80\x80", false},
+      {"\xC2\xC0\xE1\x80\x80", false},
+      {"\x80\xE1\x80\x80", false},
+      {"\xE1\x80 \xE1\x80\x80", false},
+      {"\xE1\x80\x80\xEA\xB0", false},
+      {book(1, 100, 100), true},
+      {book(1, 99, 100), false},
+      {book(1, 100, 99), false},
+      {book(2, 200, 200), true},
+      {book(2, 199, 200), false},
+      {book(2, 200, 199), false},
+      {book(0, 100, 99) + "\xEA\xB0", true},  // a character cut off at the end
+      {book(0, 100, 98) + "\xEA\xB0", false},
+  };
+  for (const auto& c : utf8) {
+    Utf8Detector detector;
+    detector.feed(c.text);
+    std::size_t lines = std::count(c.text.begin(), c.text.end(), '\n') + (c.text.back() != '\n');
+    EXPECT_EQ(detector.isUtf8(lines), c.utf8) << ::testing::PrintToString(c.text.substr(0, 40));
   }
 }
 

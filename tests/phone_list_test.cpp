@@ -101,6 +101,46 @@ TEST_F(PhoneListTest, FindAndRemoveTakeTheFirstExactMatch) {
   EXPECT_EQ(head, nullptr);
 }
 
+// A mark goes with its own entry, or text by text as they are replaced;
+// the marks of other entries stay, whichever entry is mended first.
+TEST_F(PhoneListTest, MendingAnEntryTakesOnlyItsOwnMark) {
+  auto marks = [] {
+    Items items;
+    for (const LostEntry& mark : lostEntries()) {
+      items.push_back(std::string(mark.entry->name) + ":" + std::to_string(mark.texts));
+    }
+    return items;
+  };
+  // The marks left after a new number, then after a new name as well.
+  const struct {
+    const char* mended;
+    Items afterPhone;
+    Items afterName;
+  } cases[] = {
+      {"A", {"A:1", "B:2", "C:3"}, {"B:2", "C:3"}},
+      {"B", {"A:1", "C:3"}, {"A:1", "C:3"}},
+      {"C", {"A:1", "B:2", "C:1"}, {"A:1", "B:2"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mended);
+    for (const char* name : {"A", "B", "C"}) add(name);
+    markLost({{findByName("A"), 1, kNameLost},
+              {findByName("B"), 2, kPhoneLost},
+              {findByName("C"), 3, kNameLost | kPhoneLost}});
+    replacePhone(findByName(c.mended), "1");
+    EXPECT_EQ(marks(), c.afterPhone);
+    replaceName(findByName(c.mended), c.mended);
+    EXPECT_EQ(marks(), c.afterName);
+    clearList();
+  }
+  for (const char* name : {"A", "B", "C"}) add(name);
+  markLost({{findByName("A"), 1, kNameLost}, {findByName("B"), 2, kPhoneLost}});
+  EXPECT_EQ(removeByName("C"), 1);
+  EXPECT_EQ(marks(), (Items{"A:1", "B:2"}));
+  EXPECT_EQ(removeByName("A"), 1);
+  EXPECT_EQ(marks(), (Items{"B:2"}));
+}
+
 TEST_F(PhoneListTest, NewEntryCutsLongTextsOnCharacterBoundaries) {
   // 14 two-byte characters and one more: 30 bytes, one too many for a name.
   std::string name = testing::cp949("가나다라마바사아자차카타파하가");
