@@ -314,6 +314,15 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
               {"Kim\xFF:5", "Lee\xFF가나다라마:4", "가나다라마\xFF:3", "김:2", "이:6"},
               Items(99, "홍길동:1")}),
        {}},
+      // A piece that ends with its line: that line's characters count
+      // whatever the next line holds.
+      {[&] {
+         std::string text = lines(66, "Ahn 1\n");
+         std::string wide = lines(33, "홍길동 1\n") + "김 1\n";
+         return text + std::string(16384 - text.size() - wide.size(), ' ') + wide + "Lee\xFF 2\n";
+       }(),
+       items({Items(66, "Ahn:1"), {"Lee?:2", cp949("김:1")}, Items(33, cp949("홍길동:1"))}),
+       {101}},
       // Taken for CP949 at its first piece past ASCII, and UTF-8 by its end.
       {"김\xFF 1" + std::string(70000, ' ') + lines(200, "홍길동 010\n"),
        items({{cp949("김?:1")}, Items(200, cp949("홍길동:010"))}),
