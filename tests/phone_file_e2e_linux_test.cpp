@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "tests/phone_file_run.h"
 #include "tests/test_support.h"
@@ -346,6 +347,14 @@ TEST(PhoneFileRunTest, AGroupThatCannotBeKeptGetsNoAccessAndTheSaveSaysSo) {
     writeFile(file, "Ahn 1\r\n");
     ASSERT_EQ(chown(file.c_str(), 65534, kAdm), 0);
     chmod(file.c_str(), 0640);
+    // Attributes of the user's own go with every save, all of them.
+    const std::pair<const char*, std::string> attributes[] = {{"user.origin", "phone"},
+                                                              {"user.checked", "2026-12"}};
+    for (const auto& [name, value] : attributes) {
+      if (setxattr(file.c_str(), name, value.data(), value.size(), 0) != 0) {
+        GTEST_SKIP() << "no user extended attributes here";
+      }
+    }
     if (withAcl) {
       const std::string bytes = aclBytes(shared);
       if (setxattr(file.c_str(), acl, bytes.data(), bytes.size(), 0) != 0) {
@@ -364,6 +373,12 @@ TEST(PhoneFileRunTest, AGroupThatCannotBeKeptGetsNoAccessAndTheSaveSaysSo) {
                                     "그룹은 지키지 못했습니다. 새 파일은 지금의 그룹에 아무 "
                                     "권한도 주지 않습니다. 원래 그룹에 돌려주려면 그 그룹에 "
                                     "속한 사용자나 관리자에게 chgrp를 부탁하십시오.\n"));
+    for (const auto& [name, value] : attributes) {
+      std::string now(64, '\0');
+      ssize_t size = getxattr(file.c_str(), name, now.data(), now.size());
+      now.resize(static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+      EXPECT_EQ(now, value) << name;
+    }
     if (withAcl) {
       // The mask (the group bits) still lets daemon in.
       EXPECT_EQ(info.st_mode & 07777, 0660u);
