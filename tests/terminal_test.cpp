@@ -190,7 +190,7 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
       {"left arrow", "홍길\x1b[D순\r", "홍순길"},
       {"Backspace over a syllable", "홍길동\x7f\r", "홍길"},
       {"Home, then a syllable", "길동\x1b[H홍\r", "홍길동"},
-      {"Ctrl-U", "xyz\x15김\r", "김"},
+      {"Ctrl-U, which keeps what is after the cursor", "홍길동\x1b[D\x15김\r", "김동"},
       {"Ctrl-D on an empty line", "\x04", ""},
   };
   const std::string namePrompt = "입력할 이름을 입력해주세요: ";
