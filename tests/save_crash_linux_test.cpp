@@ -40,6 +40,7 @@
 #include <sys/syscall.h>
 #include <sys/user.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -323,11 +324,19 @@ TEST(SaveCrashTest, AnErrorInAnyCallOfTheSaveIsReportedAndLeavesTheOldOrTheNewBo
                      describe(point, calls[point]));
         TempDir dir;
         setUp(scene, dir.path());
+        // An attribute of the user's goes with the book, or the save fails.
+        const std::string book = dir.file(scene.linked ? "books/mine.txt" : "PhoneList.txt");
+        if (scene.before) {
+          ASSERT_EQ(setxattr(book.c_str(), "user.origin", "phone", 5, 0), 0);
+        }
         Traced traced = traceRun(dir.path(), kInput, [&](std::size_t at, const Call&) {
           return at == point ? action : Action::kGoOn;
         });
         // Status 0 says that the book is saved; any other, that it is not.
         checkAfter(scene, dir.path(), after, traced.status == 0 ? Expect::kNew : Expect::kOld);
+        char origin[8] = {};
+        EXPECT_EQ(getxattr(book.c_str(), "user.origin", origin, sizeof origin),
+                  scene.before ? 5 : -1);
         // Where the reason is a system error, it is the call's; or EACCES,
         // which a link that could not be looked at gets on purpose.
         const int error = action == Action::kFail ? EIO : EPERM;
