@@ -5,9 +5,9 @@
 //
 //  (a) the program is killed there (SIGKILL: a crash of the program alone);
 //  (b) that call fails with EIO instead of running (a failing disk or
-//      file system), or runs and then reports EIO (a FUSE or network file
-//      system that lost the answer to a call it did), and the program goes
-//      on;
+//      file system), or runs and then reports EPERM (a FUSE or network file
+//      system that lost the answer to a call it did, and refused it when
+//      asked again), and the program goes on;
 //  (c) the file system is copied as a power cut there would leave it: the
 //      save runs on a file system of its own in an image on a loop device,
 //      and the image is copied while the program stands still. What the
@@ -21,7 +21,7 @@
 // file; once the save has reported success (and for a power cut: once the
 // directory has been synced), only the new one. In (b) a run that ended
 // with status 0 must have saved, and one that did not must have left the
-// old book.
+// old book, and said why: the error of the call.
 //
 // The power cut is modelled at the block device: whole writes that reached
 // it, in the order the file system issued them. Not covered: torn sectors
@@ -40,12 +40,14 @@
 #include <sys/syscall.h>
 #include <sys/user.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -78,6 +80,7 @@ enum class Action { kGoOn, kKill, kFail, kFailAfter };
 struct Traced {
   std::vector<Call> saveCalls;  // the calls of the save, in order
   int status = -1;              // exit status, or 128 + signal
+  std::string output;           // standard output and error
 };
 
 // The signals that the save holds, as the kernel's mask shows them: the
@@ -96,7 +99,7 @@ Traced traceRun(const std::string& directory, const std::string& input,
   if (child == 0) {
     setsid();
     int in = open(streams.file("in").c_str(), O_RDONLY);
-    int out = open("/dev/null", O_WRONLY);
+    int out = open(streams.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
         chdir(directory.c_str()) != 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
       _exit(120);
@@ -115,7 +118,7 @@ Traced traceRun(const std::string& directory, const std::string& input,
          PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC);
   bool started = false;  // exec done: the calls are the program's
   bool saving = false;   // the save's first call has been seen
-  bool failing = false;  // the call entered is being failed
+  int failing = 0;       // the error that the call entered is to report
   int deliver = 0;
   for (;;) {
     ptrace(PTRACE_SYSCALL, child, nullptr, deliver);
@@ -156,17 +159,18 @@ Traced traceRun(const std::string& directory, const std::string& input,
         regs.orig_rax = static_cast<unsigned long long>(-1);
         ptrace(PTRACE_SETREGS, child, nullptr, &regs);
       }
-      failing = action == Action::kFail || action == Action::kFailAfter;
-    } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && failing) {
+      failing = action == Action::kFail ? EIO : action == Action::kFailAfter ? EPERM : 0;
+    } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && failing != 0) {
       user_regs_struct regs;
       ptrace(PTRACE_GETREGS, child, nullptr, &regs);
-      regs.rax = static_cast<unsigned long long>(-EIO);
+      regs.rax = static_cast<unsigned long long>(-failing);
       ptrace(PTRACE_SETREGS, child, nullptr, &regs);
-      failing = false;
+      failing = 0;
 #endif
     }
   }
   traced.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  traced.output = readFile(streams.file("out"));
   return traced;
 }
 
@@ -316,15 +320,31 @@ TEST(SaveCrashTest, AnErrorInAnyCallOfTheSaveIsReportedAndLeavesTheOldOrTheNewBo
     // Not exit_group, the last: a program cannot go on past its end.
     for (std::size_t point = 0; point + 1 < calls.size(); ++point) {
       for (Action action : {Action::kFail, Action::kFailAfter}) {
-        SCOPED_TRACE((action == Action::kFail ? "EIO instead of " : "EIO after ") +
+        SCOPED_TRACE((action == Action::kFail ? "EIO instead of " : "EPERM after ") +
                      describe(point, calls[point]));
         TempDir dir;
         setUp(scene, dir.path());
+        // An attribute of the user's goes with the book, or the save fails.
+        const std::string book = dir.file(scene.linked ? "books/mine.txt" : "PhoneList.txt");
+        if (scene.before) {
+          ASSERT_EQ(setxattr(book.c_str(), "user.origin", "phone", 5, 0), 0);
+        }
         Traced traced = traceRun(dir.path(), kInput, [&](std::size_t at, const Call&) {
           return at == point ? action : Action::kGoOn;
         });
         // Status 0 says that the book is saved; any other, that it is not.
         checkAfter(scene, dir.path(), after, traced.status == 0 ? Expect::kNew : Expect::kOld);
+        char origin[8] = {};
+        EXPECT_EQ(getxattr(book.c_str(), "user.origin", origin, sizeof origin),
+                  scene.before ? 5 : -1);
+        // Where the reason is a system error, it is the call's; or EACCES,
+        // which a link that could not be looked at gets on purpose.
+        const int error = action == Action::kFail ? EIO : EPERM;
+        for (int other = 0; other < 134; ++other) {
+          if (other == error || other == EACCES) continue;
+          const std::string wrong = testing::kSaveFailed + std::strerror(other) + "\n";
+          EXPECT_EQ(traced.output.find(wrong), std::string::npos) << wrong;
+        }
       }
     }
   }

@@ -8,10 +8,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "tests/test_support.h"
 
@@ -44,8 +47,14 @@ const std::string kPausePrompt = cp949("계속하려면 아무 키나 누르십�
 struct TerminalRun {
   std::string input = "";  // standard input from this file; none: from the terminal
   std::string locale = "C";
+  const char* localeVariable = "LC_ALL";  // the one of LC_ALL, LC_CTYPE, LANG that is set
+  std::string localePath = "";            // LOCPATH, where the locale is the tests' own
   std::string term = "xterm";
   bool outputToFile = false;  // standard output to the file "output"
+  // Run as a shell runs a job: in a process group of its own, the
+  // terminal's foreground, with the returned process as its parent. A stop
+  // (Ctrl-Z) then stops the program, and the shell stands by.
+  bool asJob = false;
 };
 
 // Starts the program in `dir` with a new pseudo-terminal as its controlling
@@ -60,18 +69,42 @@ pid_t startOnTerminal(const testing::TempDir& dir, const TerminalRun& run, int& 
     if (!run.input.empty() && (in < 0 || dup2(in, 0) < 0)) _exit(120);
     int out = open("output", O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (run.outputToFile && (out < 0 || dup2(out, 1) < 0)) _exit(120);
-    setenv("LC_ALL", run.locale.c_str(), 1);
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG", "LOCPATH"}) unsetenv(variable);
+    setenv(run.localeVariable, run.locale.c_str(), 1);
+    if (!run.localePath.empty()) setenv("LOCPATH", run.localePath.c_str(), 1);
     setenv("TERM", run.term.c_str(), 1);
+    if (run.asJob) {
+      pid_t job = fork();
+      if (job > 0) {
+        int status = -1;
+        while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+        }
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+      }
+      setpgid(0, 0);
+      std::signal(SIGTTOU, SIG_IGN);
+      tcsetpgrp(STDERR_FILENO, getpid());
+      std::signal(SIGTTOU, SIG_DFL);
+    }
     execl(PHONEBOOK_BINARY, PHONEBOOK_BINARY, static_cast<char*>(nullptr));
     _exit(123);
   }
   return child;
 }
 
-int waitForExit(pid_t child) {
+// The exit status, or 128 + the signal; a program still running after
+// `seconds` is killed, and gives -1.
+int waitForExit(pid_t child, double seconds = 20) {
   int status = -1;
+  for (int tries = 0; tries < seconds * 100; ++tries) {
+    if (waitpid(child, &status, WNOHANG) == child) {
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    usleep(10000);
+  }
+  kill(child, SIGKILL);
   waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return -1;
 }
 
 bool terminalIsCooked(int master) {
@@ -112,17 +145,36 @@ TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "");
 }
 
-TEST(TerminalTest, CtrlCDuringAPauseRestoresTheTerminal) {
+// The process's state as /proc tells it: 'T' when stopped.
+char stateOf(pid_t process) {
+  std::string stat = testing::readFile("/proc/" + std::to_string(process) + "/stat");
+  std::size_t end = stat.rfind(')');
+  return end == std::string::npos || end + 2 >= stat.size() ? '?' : stat[end + 2];
+}
+
+TEST(TerminalTest, CtrlZAndCtrlCDuringAPauseRestoreTheTerminal) {
   testing::TempDir dir;
   int master = -1;
-  pid_t child = startOnTerminal(dir, {.input = "7\n0\n"}, master);
+  pid_t child = startOnTerminal(dir, {.input = "7\n0\n", .asJob = true}, master);
   ASSERT_GE(child, 0);
   ASSERT_NE(readUntil(master, kPausePrompt, 10).find(kPausePrompt), std::string::npos);
   readUntil(master, "never printed", 0.3);
+  const pid_t job = tcgetpgrp(master);
+  ASSERT_GT(job, 0);
+  ASSERT_NE(job, child);
+
+  // Ctrl-Z: stopped, with the terminal given back in line mode; on fg the
+  // pause has its single keys again.
+  ASSERT_EQ(write(master, "\x1a", 1), 1);
+  for (int tries = 0; tries < 500 && stateOf(job) != 'T'; ++tries) usleep(10000);
+  EXPECT_EQ(stateOf(job), 'T');
+  EXPECT_TRUE(terminalIsCooked(master));
+  kill(-job, SIGCONT);
+  for (int tries = 0; tries < 200 && terminalIsCooked(master); ++tries) usleep(10000);
+  EXPECT_FALSE(terminalIsCooked(master));
+
   ASSERT_EQ(write(master, "\x03", 1), 1);
-  int status = -1;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(waitForExit(child), 128 + SIGINT);
   EXPECT_TRUE(terminalIsCooked(master));
   close(master);
   EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));  // nothing saved
@@ -138,7 +190,7 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
       {"left arrow", "홍길\x1b[D순\r", "홍순길"},
       {"Backspace over a syllable", "홍길동\x7f\r", "홍길"},
       {"Home, then a syllable", "길동\x1b[H홍\r", "홍길동"},
-      {"Ctrl-U", "xyz\x15김\r", "김"},
+      {"Ctrl-U, which keeps what is after the cursor", "홍길동\x1b[D\x15김\r", "김동"},
       {"Ctrl-D on an empty line", "\x04", ""},
   };
   const std::string namePrompt = "입력할 이름을 입력해주세요: ";
@@ -165,6 +217,116 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
     close(master);
     EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")),
               typing.name.empty() ? "" : cp949(typing.name + " 010\r\n"));
+  }
+}
+
+// A CP949 locale of the tests' own, as few systems have one installed: its
+// directory, for LOCPATH, or "" where localedef could not make it.
+std::string cp949LocalePath() {
+  static testing::TempDir dir;
+  static const bool made =
+      std::system(("localedef -f CP949 -i ko_KR " + dir.file("ko_KR.CP949") + " >/dev/null 2>&1")
+                      .c_str()) >= 0 &&
+      std::filesystem::exists(dir.file("ko_KR.CP949/LC_CTYPE"));
+  return made ? dir.path() : "";
+}
+
+// The terminal's encoding, as the locale names it, decides what is shown,
+// what typed text means, whether lines are edited, and what one key at the
+// pause is; a key at the pause is taken whole, and nothing of it is left
+// for the menu.
+TEST(TerminalTest, EachEncodingIsShownAndTypedAndTakesWholeKeys) {
+  enum Encoding { kUtf8, kCp949, kLatin1 };
+  struct Case {
+    const char* what;
+    TerminalRun run;
+    Encoding encoding;
+    std::string pauseKey;
+    std::string nameKeys;  // in the terminal's encoding
+    std::string name;      // stored; none when refused
+  };
+  const Case cases[] = {
+      {"UTF-8 named by LANG, not installed; Esc alone at the pause",
+       {.locale = "en_US.UTF-8", .localeVariable = "LANG"},
+       kUtf8,
+       "\x1b",
+       "홍길\x1b[D순\r",
+       "홍순길"},
+      {"a CP949 locale; F5 at the pause",
+       {.locale = "ko_KR.CP949", .localePath = cp949LocalePath()},
+       kCp949,
+       "\x1b[15~",
+       cp949("홍길\x1b[D순\r"),
+       "홍순길"},
+      {"Latin-1, not Korean: a letter that CP949 lacks; an arrow at the pause",
+       {.locale = "fr_FR.ISO-8859-1", .localeVariable = "LC_CTYPE"},
+       kLatin1,
+       "\x1b[A",
+       "\xC9mile\r",
+       ""},
+      {"C, no line editing; a syllable at the pause", {}, kCp949, cp949("한"), "Kim\r", "Kim"},
+      {"UTF-8 on a dumb terminal, no line editing; a syllable at the pause",
+       {.locale = "C.UTF-8", .term = "dumb"},
+       kUtf8,
+       "한",
+       "홍길동\r",
+       "홍길동"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.run.locale == "ko_KR.CP949" && c.run.localePath.empty()) {
+      ADD_FAILURE() << "localedef could not make a CP949 locale: is the package locales there?";
+      continue;
+    }
+    // A syllable is "??" where the terminal has no Hangul: as wide.
+    auto shown = [&](const std::string& utf8) {
+      if (c.encoding == kUtf8) return utf8;
+      if (c.encoding == kCp949) return cp949(utf8);
+      std::string latin1;
+      for (unsigned char byte : utf8) {
+        if (byte < 0x80) latin1 += static_cast<char>(byte);
+        if (byte >= 0xC0) latin1 += "??";
+      }
+      return latin1;
+    };
+    const bool edits = c.run.locale != "C" && c.encoding != kLatin1 && c.run.term != "dumb";
+    testing::TempDir dir;
+    int master = -1;
+    pid_t child = startOnTerminal(dir, c.run, master);
+    ASSERT_GE(child, 0);
+    const std::string menuPrompt = "선택해주세요: ";
+    const std::string pausePrompt = "누르십시오 . . . ";
+    const std::pair<std::string, std::string> steps[] = {
+        {menuPrompt, "7\r"},
+        {pausePrompt, c.pauseKey},
+        {menuPrompt, "1\r"},
+        {"이름을 입력해주세요: ", c.nameKeys},
+        {"전화번호를 입력해주세요: ", "010\r"},
+        {pausePrompt, "k"},
+        {menuPrompt, "0\r"},
+    };
+    // Each answer once its prompt is shown and, where lines are edited, the
+    // editor has the terminal; up to the first prompt that does not come.
+    std::string screen;
+    bool prompted = true;
+    for (const auto& [prompt, keys] : steps) {
+      std::size_t at = screen.size();
+      screen += readUntil(master, shown(prompt), 5);
+      prompted = screen.find(shown(prompt), at) != std::string::npos;
+      if (!prompted) break;
+      for (int tries = 0; edits && tries < 500 && terminalIsCooked(master); ++tries) usleep(10000);
+      EXPECT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    if (prompted) screen += readUntil(master, shown("저장합니다."), 5);
+    EXPECT_TRUE(prompted) << screen;
+    EXPECT_EQ(waitForExit(child, prompted ? 20 : 0), 0);
+    close(master);
+    const std::string invalid = shown("\n잘못된 입력입니다. 다시 입력해주세요.");
+    EXPECT_EQ(screen.find(invalid, screen.find(invalid) + 1), std::string::npos) << screen;
+    EXPECT_EQ(screen.find(shown("추가하지 않았습니다.")) != std::string::npos, c.name.empty())
+        << screen;
+    EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")),
+              c.name.empty() ? "" : cp949(c.name + " 010\r\n"));
   }
 }
 
