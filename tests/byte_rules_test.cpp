@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "tests/test_support.h"
+#include "text/codesets.h"
 
 namespace phonebook {
 namespace {
@@ -81,6 +82,30 @@ TEST(ByteRulesTest, TellsTextsShownAsTheyAreWhateverByteStandsAnywhere) {
     }
   }
   EXPECT_TRUE(isShownAsItIs(""));
+}
+
+// Which codeset names the terminal gets the program's CP949 bytes under,
+// however the locale spells them; any other is converted.
+TEST(CodesetTest, KoreanAndAsciiNamesPassBytesThroughAndOthersAreConverted) {
+  struct Case {
+    const char* codeset;
+    bool korean;
+    bool passes;
+  };
+  for (const Case& c :
+       {Case{"CP949", true, true}, Case{"cp949", true, true}, Case{"UHC", true, true},
+        Case{"EUC-KR", true, true}, Case{"euckr", true, true}, Case{"EUC_KR", true, true},
+        Case{"ANSI_X3.4-1968", false, true}, Case{"ASCII", false, true},
+        Case{"US-ASCII", false, true}, Case{"", false, true}, Case{"UTF-8", false, false},
+        Case{"utf8", false, false}, Case{"ISO-8859-1", false, false}, Case{"EUC-JP", false, false},
+        Case{"CP9490", false, false}}) {
+    SCOPED_TRACE(c.codeset);
+    std::string key = codesetKey(c.codeset);
+    EXPECT_EQ(isKoreanCodeset(key), c.korean);
+    EXPECT_EQ(passesBytesThrough(key), c.passes);
+  }
+  EXPECT_EQ(codesetKey("utf-8"), "UTF8");
+  EXPECT_EQ(codesetKey("Utf_8"), "UTF8");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // CP949. Expected screens are written in UTF-8 and converted.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,36 @@ TEST(ScreensTest, Utf8TerminalSeesUtf8AndTypesUtf8) {
   }
 }
 
+// The lines of `text` that hold more than white space, each without it at
+// either end.
+std::vector<std::string> shownLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    lines.push_back(line.substr(first, line.find_last_not_of(" \t") - first + 1));
+  }
+  return lines;
+}
+
+TEST(MenuTest, TheManualPagesShowTheMenuThatIsPrinted) {
+  for (const char* page : {"phonebook.1", "phonebook.ko.1"}) {
+    SCOPED_TRACE(page);
+    std::string text = testing::readFile(std::string(PHONEBOOK_SOURCE_DIR) + "/doc/" + page);
+    std::size_t section = text.find(".SH ");
+    while (section != std::string::npos && text.compare(section, 8, ".SH MENU") != 0 &&
+           text.compare(section, 10, ".SH 메뉴") != 0) {
+      section = text.find(".SH ", section + 1);
+    }
+    ASSERT_NE(section, std::string::npos);
+    std::size_t start = text.find(".EX\n", section);
+    std::size_t end = text.find(".EE\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(shownLines(text.substr(start + 4, end - start - 4)), shownLines(kMenu));
+  }
+}
+
 TEST(ScreensTest, TheLocaleNamesTheTerminalsEncoding) {
   if (!localesNameTheTerminal()) GTEST_SKIP() << "no locale names the console";
   struct Case {
@@ -260,9 +291,11 @@ TEST(ScreensTest, TheLocaleNamesTheTerminalsEncoding) {
     bool utf8;
   };
   // ko_KR locales are not installed here: their names alone must decide.
-  for (const Case& c : {Case{"C.UTF-8", true}, Case{"ko_KR.UTF-8", true}, Case{"ko_KR.utf8", true},
-                        Case{"C", false}, Case{"POSIX", false}, Case{"ko_KR.CP949", false},
-                        Case{"ko_KR.EUC-KR", false}, Case{"ko_KR", false}}) {
+  for (const Case& c :
+       {Case{"C.UTF-8", true}, Case{"ko_KR.UTF-8", true}, Case{"ko_KR.utf8", true},
+        Case{"ko_KR.UTF-8@euro", true}, Case{"C", false}, Case{"POSIX", false},
+        Case{"ko_KR.CP949", false}, Case{"ko_KR.EUC-KR", false}, Case{"ko_KR.euckr", false},
+        Case{"ko_KR.UHC", false}, Case{"en_US.US-ASCII", false}, Case{"ko_KR", false}}) {
     SCOPED_TRACE(c.locale);
     testing::TempDir dir;
     testing::Outcome outcome = testing::runPhonebook(dir.path(), testing::script("0\n", c.locale));
