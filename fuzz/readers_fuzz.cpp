@@ -4,19 +4,23 @@
 // control bytes and a last half character, with "?" for each character that
 // could not be converted) cut on a character boundary, says whether such a
 // "?" is among the bytes kept, and never takes input past its own line; a
-// number read takes what "%d" would and the rest of its line, no more.
+// number read takes what "%d" would and the rest of its line, no more. The
+// expected line is built from those rules alone, with iconv converting
+// UTF-8 a character at a time.
+#include <iconv.h>
+
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "console/console.h"
 #include "console/readers.h"
 #include "console/scripted_terminal.h"
-#include "platform/text_codec.h"
-#include "text/byte_rules.h"
 
 namespace {
 
@@ -24,6 +28,86 @@ using phonebook::Console;
 
 void require(bool condition) {
   if (!condition) std::abort();
+}
+
+// A terminal acts on these rather than shows them.
+bool isControl(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// A CP949 character of two bytes begins with 0x81..0xFE.
+bool opensPair(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x81 && byte <= 0xFE;
+}
+
+// How many bytes the UTF-8 character at `at` takes, and whether it is
+// valid: a whole character in the shortest form, no surrogate, nothing past
+// U+10FFFF; else the longest start of one that could still be completed
+// (at least a byte), one invalid character.
+std::pair<size_t, bool> utf8Character(const std::string& text, size_t at) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char first = byte(at);
+  if (first < 0x80) return {1, true};
+  size_t length = first >= 0xC2 && first <= 0xDF   ? 2
+                  : first >= 0xE0 && first <= 0xEF ? 3
+                  : first >= 0xF0 && first <= 0xF4 ? 4
+                                                   : 0;
+  if (length == 0) return {1, false};
+  unsigned char low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
+  size_t taken = 1;
+  while (taken < length && at + taken < text.size() && byte(at + taken) >= low &&
+         byte(at + taken) <= high) {
+    ++taken;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return {taken, taken == length};
+}
+
+// `utf8` in CP949: each character as iconv gives it, U+E000..U+E0BB as the
+// user-defined area C9A1..C9FE, FEA1..FEFE in order, and each invalid
+// sequence or character that CP949 lacks as a zero byte.
+std::string toCp949(const std::string& utf8) {
+  static iconv_t converter = iconv_open("CP949", "UTF-8");
+  require(converter != reinterpret_cast<iconv_t>(-1));
+  std::string out;
+  for (size_t at = 0; at < utf8.size();) {
+    auto [length, valid] = utf8Character(utf8, at);
+    std::string character = utf8.substr(at, length);
+    at += length;
+    if (!valid) {
+      out.push_back('\0');
+      continue;
+    }
+    char converted[8];
+    char* in = character.data();
+    size_t inLeft = character.size();
+    char* to = converted;
+    size_t toLeft = sizeof converted;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(converter, &in, &inLeft, &to, &toLeft) != static_cast<size_t>(-1) && inLeft == 0) {
+      out.append(converted, to);
+      continue;
+    }
+    // U+E000..U+E0BB: three bytes EE 80 80 .. EE 82 BB.
+    unsigned codePoint = 0;
+    if (length == 3) {
+      codePoint = (static_cast<unsigned char>(character[0]) & 0x0F) << 12 |
+                  (static_cast<unsigned char>(character[1]) & 0x3F) << 6 |
+                  (static_cast<unsigned char>(character[2]) & 0x3F);
+    }
+    if (codePoint >= 0xE000 && codePoint <= 0xE0BB) {
+      unsigned index = codePoint - 0xE000;
+      out.push_back(static_cast<char>(index < 94 ? 0xC9 : 0xFE));
+      out.push_back(static_cast<char>(0xA1 + index % 94));
+    } else {
+      out.push_back('\0');
+    }
+  }
+  return out;
 }
 
 // Where the line that starts at `at` ends, line feed included.
@@ -41,7 +125,7 @@ std::string withoutControls(const std::string& raw) {
   auto isFinal = [](char c) { return c >= 0x40 && c <= 0x7E; };
   while (i < raw.size()) {
     if (raw[i] != '\x1b') {
-      if (raw[i] == '\t' || !phonebook::isControlByte(raw[i])) kept.push_back(raw[i]);
+      if (raw[i] == '\t' || !isControl(raw[i])) kept.push_back(raw[i]);
       ++i;
       continue;
     }
@@ -72,8 +156,8 @@ void checkNextByte(Console& console, const std::string& input, size_t at) {
 }
 
 // Reads a line at `at` and checks it; returns where the next read starts.
-size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::string& input,
-                 size_t at, size_t capacity) {
+size_t checkLine(Console& console, bool utf8, const std::string& input, size_t at,
+                 size_t capacity) {
   char buffer[64];
   phonebook::LineRead read = phonebook::readLine(console, buffer, capacity);
   require((read != phonebook::LineRead::kEndOfInput) == (at < input.size()));
@@ -84,29 +168,28 @@ size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::s
     raw.pop_back();
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
   }
-  std::string full;
-  codec.fromTerminal(withoutControls(raw), full);
+  std::string full = utf8 ? toCp949(withoutControls(raw)) : withoutControls(raw);
   size_t whole = 0;  // without half a character at the end
-  while (whole < full.size() && !(phonebook::isLeadByte(full[whole]) && whole + 1 == full.size())) {
-    whole += phonebook::isLeadByte(full[whole]) ? 2 : 1;
+  while (whole < full.size() && !(opensPair(full[whole]) && whole + 1 == full.size())) {
+    whole += opensPair(full[whole]) ? 2 : 1;
   }
   full.resize(whole);
 
   std::string kept(buffer);
-  // The codec marks what it could not convert with a zero byte, which no
+  // What could not be converted is a zero byte here, which no
   // line holds otherwise once its control bytes are gone.
   bool lost = full.substr(0, kept.size()).find('\0') != std::string::npos;
   require(lost == (read == phonebook::LineRead::kLostCharacter));
   std::replace(full.begin(), full.end(), '\0', '?');
   require(kept.size() <= capacity - 1);
-  for (char c : kept) require(c == '\t' || !phonebook::isControlByte(c));
+  for (char c : kept) require(c == '\t' || !isControl(c));
   require(full.compare(0, kept.size(), kept) == 0);
   if (kept.size() < full.size()) {
     // Cut: on a character boundary, and only where the next one won't fit.
     size_t boundary = 0;
-    while (boundary < kept.size()) boundary += phonebook::isLeadByte(full[boundary]) ? 2 : 1;
+    while (boundary < kept.size()) boundary += opensPair(full[boundary]) ? 2 : 1;
     require(boundary == kept.size());
-    size_t next = phonebook::isLeadByte(full[boundary]) ? 2 : 1;
+    size_t next = opensPair(full[boundary]) ? 2 : 1;
     require(kept.size() + next > capacity - 1);
   }
   checkNextByte(console, input, end);
@@ -116,7 +199,7 @@ size_t checkLine(Console& console, phonebook::TerminalCodec& codec, const std::s
 size_t checkNumber(Console& console, const std::string& input, size_t at) {
   int target = 12345;
   phonebook::NumberRead read = phonebook::readNumber(console, target);
-  while (at < input.size() && phonebook::isWhiteSpace(input[at])) ++at;
+  while (at < input.size() && std::isspace(static_cast<unsigned char>(input[at]))) ++at;
   if (at == input.size()) {
     require(read == phonebook::NumberRead::kEndOfInput);
     return at;
@@ -148,7 +231,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   phonebook::ScriptedTerminal terminal(input, 1 + (data[0] >> 1) % 16);
   Console console(terminal, codeset);
-  phonebook::TerminalCodec codec(codeset);
   size_t at = 0;
   for (unsigned step = 0; at < input.size(); ++step) {
     switch ((plan >> (step % 4 * 2)) & 3) {
@@ -156,13 +238,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at = checkNumber(console, input, at);
         break;
       case 1:
-        at = checkLine(console, codec, input, at, 30);
+        at = checkLine(console, !codeset.empty(), input, at, 30);
         break;
       case 2:
-        at = checkLine(console, codec, input, at, 50);
+        at = checkLine(console, !codeset.empty(), input, at, 50);
         break;
       case 3:
-        at = checkLine(console, codec, input, at, 2);
+        at = checkLine(console, !codeset.empty(), input, at, 2);
         break;
     }
   }
