@@ -37,17 +37,7 @@ void Console::printPiece(std::string& text) {
 }
 
 void Console::printFormat(std::string_view format, std::initializer_list<std::string_view> args) {
-  auto arg = args.begin();
-  std::size_t start = 0;
-  for (std::size_t at = format.find("%s"); at != std::string_view::npos && arg != args.end();
-       at = format.find("%s", start)) {
-    print(format.substr(start, at - start));
-    std::string shown;
-    appendShown(shown, *arg++);
-    print(shown);
-    start = at + 2;
-  }
-  print(format.substr(start));
+  print(formatShown(format, args));
 }
 
 void Console::flush() {
@@ -130,6 +120,19 @@ int Console::getByte() {
   int byte = peekByte();
   if (byte != kEndOfInput) ++inputPos_;
   return byte;
+}
+
+std::string formatShown(std::string_view format, std::initializer_list<std::string_view> args) {
+  std::string out;
+  auto arg = args.begin();
+  std::size_t start = 0;
+  for (std::size_t at = format.find("%s"); at != std::string_view::npos && arg != args.end();
+       at = format.find("%s", start)) {
+    out.append(format.substr(start, at - start));
+    appendShown(out, *arg++);
+    start = at + 2;
+  }
+  return out.append(format.substr(start));
 }
 
 void appendShown(std::string& out, std::string_view text) {

@@ -32,8 +32,7 @@ class Console {
   // rather than copied.
   void printPiece(std::string& text);
 
-  // Queues `format` with each "%s" replaced by the next of `args`, texts of
-  // the phone book, shown as appendShown shows them.
+  // Queues formatShown(format, args).
   void printFormat(std::string_view format, std::initializer_list<std::string_view> args);
 
   // Writes out everything queued.
@@ -93,6 +92,10 @@ class Console {
 // UTF-8 terminal the C1 controls U+0080..U+009F would act too, but no CP949
 // character converts to one.)
 void appendShown(std::string& out, std::string_view text);
+
+// `format` with each "%s" replaced by the next of `args`, texts of the
+// phone book, shown as appendShown shows them.
+std::string formatShown(std::string_view format, std::initializer_list<std::string_view> args);
 
 // Ends the program when storage for the phone book cannot be obtained: what
 // was queued is written, one line goes to standard error, the exit status is

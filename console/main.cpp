@@ -24,15 +24,6 @@ using namespace phonebook;
 // The start lists at most so many of the entries that lost a character.
 constexpr std::size_t kLostShown = 20;
 
-// `format` with its one "%s" replaced by `text`, shown as the screen may
-// show it.
-std::string withShown(std::string_view format, std::string_view text) {
-  std::size_t at = format.find("%s");
-  std::string out(format.substr(0, at));
-  appendShown(out, text);
-  return out.append(format.substr(at + 2));
-}
-
 SaveReport saveToFile(Console& console, LoadedFile& loaded) {
   bool groupKept = true;
   SaveOutcome outcome = savePhoneList(loaded, kPhoneListFile, &groupKept);
@@ -66,7 +57,7 @@ SaveReport saveToFile(Console& console, LoadedFile& loaded) {
     case SaveOutcome::kNowALink: {
       std::string link;
       console.toProgramText(loaded.stamp.link, link);
-      return {false, withShown(kNowALinkReason, link)};
+      return {false, formatShown(kNowALinkReason, {link})};
     }
   }
   return {false, std::strerror(EIO)};
