@@ -118,8 +118,8 @@ int deleteEntry(Console& console) {
   console.clearScreen();
   console.print(kDeletePrompt);
   LineRead read = readLine(console, dname, sizeof dname);
-  if (read == LineRead::kEndOfInput) return 0;
-  // A name that lost a character was not what was typed: it names nobody.
+  // A name that lost a character was not what was typed: it names nobody;
+  // nor does the end of input.
   return read == LineRead::kLine ? removeByName(dname) : 0;
 }
 

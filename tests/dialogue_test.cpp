@@ -21,8 +21,8 @@ const std::string kMenu =
     "5. 전화번호 삭제\n0. 프로그램 종료\n\n\n원하시는 메뉴를 선택해주세요: ";
 const std::string kInvalid = "\n잘못된 입력입니다. 다시 입력해주세요.\n";
 const std::string kSaved = "\n\n전화번호부를 저장합니다.\n\n";
-const std::string kAdd =
-    "\t\t[전화번호 입력]\n\n입력할 이름을 입력해주세요: 입력할 전화번호를 입력해주세요: ";
+const std::string kAddName = "\t\t[전화번호 입력]\n\n입력할 이름을 입력해주세요: ";
+const std::string kAdd = kAddName + "입력할 전화번호를 입력해주세요: ";
 const std::string kAdded = "\n\n전화번호를 저장완료하였습니다.\n\n";
 const std::string kAddRejected = "\n\n이름과 전화번호는 공백 없이 입력해주세요.\n\n";
 const std::string kList = "\t\t [전화번호부 출력]\n\n[전화번호부]\n\n이름\t\t전화번호\n";
@@ -94,6 +94,7 @@ TEST(MenuTest, ChoicesAndTheirEnds) {
       {"end of input at the menu saves nothing", kTwo, "1\nKim\n3\n", kAdd + kAdded + kMenu + "\n",
        1, kTwo},
       {"end of input at a screen saves nothing", "", "1\nKim\n", kAdd + "\n", 1, ""},
+      {"end of input at the name prompt asks no more", "", "1\n", kAddName + "\n", 1, ""},
       {"end of input at the item prompt", kTwo, "4\nLee\n",
        kSearch + foundLater("Lee", "2") + kItem + "\n", 1, kTwo},
       // A file as the program would not write it: the menu's 0 would rewrite it.

@@ -191,6 +191,7 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
       {"Backspace over a syllable", "홍길동\x7f\r", "홍길"},
       {"Home, then a syllable", "길동\x1b[H홍\r", "홍길동"},
       {"Ctrl-U, which keeps what is after the cursor", "홍길동\x1b[D\x15김\r", "김동"},
+      {"Ctrl-Left to the word's start, Ctrl-Right to its end", "ab\x1b[1;5Dx\x1b[1;5Cy\r", "xaby"},
       {"Ctrl-D on an empty line", "\x04", ""},
   };
   const std::string namePrompt = "입력할 이름을 입력해주세요: ";
