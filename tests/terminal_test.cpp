@@ -145,6 +145,43 @@ TEST(TerminalTest, ClearsTheScreenAndPausesForAKeyFromTheTerminal) {
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "");
 }
 
+// What the start warns of is on the screen, and waits for a key, before the
+// menu is.
+TEST(TerminalTest, TheStartWaitsUntilItsWarningIsSeen) {
+  struct Start {
+    const char* what;
+    bool bookIsADirectory;  // else a UTF-8 book with a character CP949 lacks
+    std::string warning;
+  };
+  const Start starts[] = {
+      {"a book that cannot be read", true, "File Open Fail"},
+      {"entries that lost a character", false, "  1"},
+  };
+  for (const Start& start : starts) {
+    SCOPED_TRACE(start.what);
+    testing::TempDir dir;
+    if (start.bookIsADirectory) {
+      std::filesystem::create_directory(dir.file("PhoneList.txt"));
+    } else {
+      testing::writeFile(dir.file("PhoneList.txt"), "Kim\xF0\x9F\x98\x80 1\r\n");
+    }
+    int master = -1;
+    pid_t child = startOnTerminal(dir, {.input = "\n"}, master);
+    ASSERT_GE(child, 0);
+    std::string screen = readUntil(master, kPausePrompt, 10);
+    ASSERT_NE(screen.find(kPausePrompt), std::string::npos) << screen;
+    EXPECT_NE(screen.find(start.warning), std::string::npos) << screen;
+    EXPECT_EQ(screen.find(cp949("전화번호부\n")), std::string::npos) << screen;
+    readUntil(master, "never printed", 0.3);
+    EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "the start did not wait";
+    ASSERT_EQ(write(master, "k", 1), 1);
+    EXPECT_NE(readUntil(master, cp949("선택해주세요"), 10).find(cp949("선택해주세요")),
+              std::string::npos);
+    EXPECT_EQ(waitForExit(child), 1);  // the end of input
+    close(master);
+  }
+}
+
 // The process's state as /proc tells it: 'T' when stopped.
 char stateOf(pid_t process) {
   std::string stat = testing::readFile("/proc/" + std::to_string(process) + "/stat");
