@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz/utf8_model.h"
 #include "platform/text_codec.h"
 #include "store/encoding_detection.h"
 #include "store/file_reading.h"
@@ -202,7 +203,7 @@ AsCp949 asCp949(std::string_view file, phonebook::FileEncoding unmarked) {
     // character (a zero byte) for each invalid sequence and each character
     // that CP949 lacks.
     AsCp949 result;
-    phonebook::convertToCp949(file, phonebook::FileEncoding::kUtf8, result.text);
+    result.text = fuzz_model::toCp949(file);
     result.asItStands = false;
     return result;
   }

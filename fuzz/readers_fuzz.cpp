@@ -7,8 +7,6 @@
 // number read takes what "%d" would and the rest of its line, no more. The
 // expected line is built from those rules alone, with iconv converting
 // UTF-8 a character at a time.
-#include <iconv.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -21,6 +19,7 @@
 #include "console/console.h"
 #include "console/readers.h"
 #include "console/scripted_terminal.h"
+#include "fuzz/utf8_model.h"
 
 namespace {
 
@@ -40,74 +39,6 @@ bool isControl(char c) {
 bool opensPair(char c) {
   auto byte = static_cast<unsigned char>(c);
   return byte >= 0x81 && byte <= 0xFE;
-}
-
-// How many bytes the UTF-8 character at `at` takes, and whether it is
-// valid: a whole character in the shortest form, no surrogate, nothing past
-// U+10FFFF; else the longest start of one that could still be completed
-// (at least a byte), one invalid character.
-std::pair<size_t, bool> utf8Character(const std::string& text, size_t at) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char first = byte(at);
-  if (first < 0x80) return {1, true};
-  size_t length = first >= 0xC2 && first <= 0xDF   ? 2
-                  : first >= 0xE0 && first <= 0xEF ? 3
-                  : first >= 0xF0 && first <= 0xF4 ? 4
-                                                   : 0;
-  if (length == 0) return {1, false};
-  unsigned char low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
-  unsigned char high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
-  size_t taken = 1;
-  while (taken < length && at + taken < text.size() && byte(at + taken) >= low &&
-         byte(at + taken) <= high) {
-    ++taken;
-    low = 0x80;
-    high = 0xBF;
-  }
-  return {taken, taken == length};
-}
-
-// `utf8` in CP949: each character as iconv gives it, U+E000..U+E0BB as the
-// user-defined area C9A1..C9FE, FEA1..FEFE in order, and each invalid
-// sequence or character that CP949 lacks as a zero byte.
-std::string toCp949(const std::string& utf8) {
-  static iconv_t converter = iconv_open("CP949", "UTF-8");
-  require(converter != reinterpret_cast<iconv_t>(-1));
-  std::string out;
-  for (size_t at = 0; at < utf8.size();) {
-    auto [length, valid] = utf8Character(utf8, at);
-    std::string character = utf8.substr(at, length);
-    at += length;
-    if (!valid) {
-      out.push_back('\0');
-      continue;
-    }
-    char converted[8];
-    char* in = character.data();
-    size_t inLeft = character.size();
-    char* to = converted;
-    size_t toLeft = sizeof converted;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(converter, &in, &inLeft, &to, &toLeft) != static_cast<size_t>(-1) && inLeft == 0) {
-      out.append(converted, to);
-      continue;
-    }
-    // U+E000..U+E0BB: three bytes EE 80 80 .. EE 82 BB.
-    unsigned codePoint = 0;
-    if (length == 3) {
-      codePoint = (static_cast<unsigned char>(character[0]) & 0x0F) << 12 |
-                  (static_cast<unsigned char>(character[1]) & 0x3F) << 6 |
-                  (static_cast<unsigned char>(character[2]) & 0x3F);
-    }
-    if (codePoint >= 0xE000 && codePoint <= 0xE0BB) {
-      unsigned index = codePoint - 0xE000;
-      out.push_back(static_cast<char>(index < 94 ? 0xC9 : 0xFE));
-      out.push_back(static_cast<char>(0xA1 + index % 94));
-    } else {
-      out.push_back('\0');
-    }
-  }
-  return out;
 }
 
 // Where the line that starts at `at` ends, line feed included.
@@ -168,7 +99,7 @@ size_t checkLine(Console& console, bool utf8, const std::string& input, size_t a
     raw.pop_back();
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
   }
-  std::string full = utf8 ? toCp949(withoutControls(raw)) : withoutControls(raw);
+  std::string full = utf8 ? fuzz_model::toCp949(withoutControls(raw)) : withoutControls(raw);
   size_t whole = 0;  // without half a character at the end
   while (whole < full.size() && !(opensPair(full[whole]) && whole + 1 == full.size())) {
     whole += opensPair(full[whole]) ? 2 : 1;
