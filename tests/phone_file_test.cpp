@@ -444,6 +444,7 @@ TEST_F(PhoneFileTest, AnyWhiteSpaceSeparatesTokens) {
 }
 
 TEST_F(PhoneFileTest, OddTokensLongTokensAndZeroBytes) {
+  EXPECT_EQ(loadText(""), LoadResult::kLoaded);  // an empty book is read whole
   EXPECT_EQ(loadText("Ahn 1 Lonely"), LoadResult::kLoaded);
   EXPECT_EQ(contents(), (Items{"Ahn:1"}));
   clearList();
