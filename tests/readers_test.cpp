@@ -206,6 +206,15 @@ TEST(ConsoleTest, OutputIsConvertedForAUtf8TerminalOnly) {
   }
   // A byte that begins no CP949 character is "?" on either terminal.
   EXPECT_EQ(plainTerminal.output(), cp949("전화번호부") + "?|x\n");
+
+  // A long listing reaches the terminal as it is made, not held whole.
+  for (const char* codeset : {"ANSI_X3.4-1968", "UTF-8"}) {
+    ScriptedTerminal terminal("");
+    Console console(terminal, codeset);
+    std::string listing(1 << 20, 'a');
+    console.printPiece(listing);
+    EXPECT_EQ(terminal.output().size(), std::size_t{1} << 20) << codeset;
+  }
   if (!utf8TerminalsExist()) GTEST_SKIP() << "no UTF-8 terminal here";
   EXPECT_EQ(utf8Terminal.output(), "전화번호부?|x\n");
 }
