@@ -322,7 +322,8 @@ void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
     return;
   }
   // A byte that begins no CP949 character is one "?"; the next is tried. A
-  // user-defined character that the terminal lacks is one "?" too.
+  // two-byte character that the terminal lacks is "??", as wide as it would
+  // be shown, and its second byte is never taken for the start of another.
   LazyConverter& fromUtf32 = converters_->utf32ToTerminal;
   convertReplacing(
       converters_->toTerminal, cp949, out,
@@ -337,8 +338,13 @@ void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
         }
         char32_t codePoint = userAreaCodePoint(rest);
         if (codePoint != 0 && appendCodePoint(fromUtf32, codePoint, into)) return {2, false};
+        if (rest.size() >= 2 &&
+            isCp949Pair(static_cast<unsigned char>(rest[0]), static_cast<unsigned char>(rest[1]))) {
+          into += "??";
+          return {2, true};
+        }
         into.push_back('?');
-        return {codePoint != 0 ? 2u : 1u, true};
+        return {1, true};
       },
       2);
 }

@@ -194,7 +194,7 @@ TEST(LineInputTest, RemoveNewlineTakesOnlyALineBreak) {
   }
 }
 
-TEST(ConsoleTest, OutputIsConvertedForAUtf8TerminalOnly) {
+TEST(ConsoleTest, OutputIsConvertedWhereTheTerminalIsNotCp949) {
   const std::string text = cp949("전화번호부") + "\xFF";
   ScriptedTerminal utf8Terminal("");
   ScriptedTerminal plainTerminal("");
@@ -217,6 +217,15 @@ TEST(ConsoleTest, OutputIsConvertedForAUtf8TerminalOnly) {
   }
   if (!utf8TerminalsExist()) GTEST_SKIP() << "no UTF-8 terminal here";
   EXPECT_EQ(utf8Terminal.output(), "전화번호부?|x\n");
+
+  // A terminal without Hangul shows each syllable as "??", as wide; no
+  // second byte is taken for the start of the next character.
+  ScriptedTerminal latin1Terminal("");
+  {
+    Console latin1(latin1Terminal, "ISO-8859-1");
+    latin1.print(cp949("불러옵니다. 홍길동"));
+  }
+  EXPECT_EQ(latin1Terminal.output(), "??????????. ??????");
 }
 
 }  // namespace
