@@ -52,10 +52,9 @@ class TerminalCodec {
 
 // Appends `text`, in the encoding `from`, converted to CP949 to `out`. Each
 // character that CP949 lacks (an emoji, a rare Hanja), each U+0000, and each
-// invalid or cut-off sequence, becomes one kLostCharacter. Returns false
-// when any did.
+// invalid or cut-off sequence, becomes one kLostCharacter.
 // REQUIRES: from is not kCp949; `text` holds no byte order mark.
-bool convertToCp949(std::string_view text, FileEncoding from, std::string& out);
+void convertToCp949(std::string_view text, FileEncoding from, std::string& out);
 
 // The CP949 form of each code point below U+10000 that the platform's
 // converter gives both ways, one to one, the user-defined area included:

@@ -82,11 +82,9 @@ class LazyConverter {
 };
 
 // Where iconv refused the start of the rest of a text: how many bytes of
-// it the appended stand-in takes the place of, and whether a character was
-// lost (not so for one of the user-defined area).
+// it the appended stand-in takes the place of.
 struct StandIn {
   std::size_t length;
-  bool lost;
   // iconv had taken the refused two-byte character before it stopped:
   // conversion goes on with its second byte, as after any other refused.
   bool secondByteAgain = false;
@@ -139,12 +137,11 @@ bool appendCodePoint(LazyConverter& fromUtf32, char32_t codePoint, std::string& 
 
 // Appends `text`, converted by `converter`, to `out`. Where iconv refuses
 // the sequence at the start of `rest`, `refused(rest, out)` appends what
-// stands for it. Returns false when any character was lost.
+// stands for it.
 template <class Refused>
-bool convertReplacing(iconv_t converter, std::string_view text, std::string& out, Refused refused,
+void convertReplacing(iconv_t converter, std::string_view text, std::string& out, Refused refused,
                       std::size_t growth = 1) {
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  bool whole = true;
   char* source = const_cast<char*>(text.data());
   std::size_t sourceLeft = text.size();
   // Straight into `out`, with room for what the rest can become: each time
@@ -176,11 +173,9 @@ bool convertReplacing(iconv_t converter, std::string_view text, std::string& out
     std::size_t length = std::min(standIn.length, sourceLeft);
     source += length;
     sourceLeft -= length;
-    whole = whole && !standIn.lost;
   }
   // The end of a stateful encoding's last shift.
   convert(nullptr, nullptr);
-  return whole;
 }
 
 const char* iconvName(FileEncoding encoding) {
@@ -334,17 +329,17 @@ void TerminalCodec::toTerminal(std::string_view cp949, std::string& out) {
         std::size_t at = static_cast<std::size_t>(rest.data() - cp949.data());
         if (at >= 2 && cp949.substr(at - 2, 2) == "\xA2\xE8") {
           into.push_back('?');
-          return {0, true, true};
+          return {0, true};
         }
         char32_t codePoint = userAreaCodePoint(rest);
-        if (codePoint != 0 && appendCodePoint(fromUtf32, codePoint, into)) return {2, false};
+        if (codePoint != 0 && appendCodePoint(fromUtf32, codePoint, into)) return {2};
         if (rest.size() >= 2 &&
             isCp949Pair(static_cast<unsigned char>(rest[0]), static_cast<unsigned char>(rest[1]))) {
           into += "??";
-          return {2, true};
+          return {2};
         }
         into.push_back('?');
-        return {1, true};
+        return {1};
       },
       2);
 }
@@ -359,10 +354,10 @@ void TerminalCodec::fromTerminal(std::string_view text, std::string& out) {
   convertReplacing(converters_->fromTerminal, text, out,
                    [utf8, &toUtf32](std::string_view rest, std::string& into) -> StandIn {
                      if (std::size_t length = appendUserAreaCharacter(toUtf32, rest, into)) {
-                       return {length, false};
+                       return {length};
                      }
                      into.push_back(kLostCharacter);
-                     return {utf8 ? utf8CharLength(rest) : std::size_t{1}, true};
+                     return {utf8 ? utf8CharLength(rest) : std::size_t{1}};
                    });
 }
 
@@ -371,24 +366,23 @@ const std::vector<std::uint16_t>& cp949Table() {
   return table;
 }
 
-bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) {
+void convertToCp949(std::string_view text, FileEncoding from, std::string& out) {
   iconv_t converter = iconv_open("CP949", iconvName(from));
   if (converter == reinterpret_cast<iconv_t>(-1)) {
     // No converter at all: nothing of the text can be held.
     out.append(text.empty() ? 0 : 1, kLostCharacter);
-    return text.empty();
+    return;
   }
   LazyConverter toUtf32("UTF-32LE", iconvName(from));
-  bool whole = convertReplacing(
-      converter, text, out, [from, &toUtf32](std::string_view rest, std::string& into) -> StandIn {
-        if (std::size_t length = appendUserAreaCharacter(toUtf32, rest, into)) {
-          return {length, false};
-        }
-        into.push_back(kLostCharacter);
-        return {refusedLength(rest, from), true};
-      });
+  convertReplacing(converter, text, out,
+                   [from, &toUtf32](std::string_view rest, std::string& into) -> StandIn {
+                     if (std::size_t length = appendUserAreaCharacter(toUtf32, rest, into)) {
+                       return {length};
+                     }
+                     into.push_back(kLostCharacter);
+                     return {refusedLength(rest, from)};
+                   });
   iconv_close(converter);
-  return whole;
 }
 
 }  // namespace phonebook

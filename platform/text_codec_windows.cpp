@@ -29,8 +29,7 @@ namespace {
 // The code points of UTF-32 `text` as UTF-16: past U+FFFF as a surrogate
 // pair, and a value that is no character (a surrogate, or past U+10FFFF)
 // as U+0000, which narrows to kLostCharacter like any other lost one.
-bool widenUtf32(std::string_view text, bool littleEndian, std::wstring& wide) {
-  bool whole = true;
+void widenUtf32(std::string_view text, bool littleEndian, std::wstring& wide) {
   for (std::size_t at = 0; at + 3 < text.size(); at += 4) {
     char32_t code = 0;
     for (int byte = 0; byte < 4; ++byte) {
@@ -39,7 +38,6 @@ bool widenUtf32(std::string_view text, bool littleEndian, std::wstring& wide) {
     }
     if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
       wide.push_back(L'\0');
-      whole = false;
     } else if (code > 0xFFFF) {
       wide.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
       wide.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
@@ -48,22 +46,17 @@ bool widenUtf32(std::string_view text, bool littleEndian, std::wstring& wide) {
     }
   }
   // Part of a unit at the end of the file.
-  if (text.size() % 4 != 0) {
-    wide.push_back(L'\0');
-    whole = false;
-  }
-  return whole;
+  if (text.size() % 4 != 0) wide.push_back(L'\0');
 }
 
 }  // namespace
 
-bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) {
+void convertToCp949(std::string_view text, FileEncoding from, std::string& out) {
   std::wstring wide;
-  bool whole = true;
   if (from == FileEncoding::kUtf8) {
-    whole = widenUtf8(text, wide, L'\0');
+    widenUtf8(text, wide, L'\0');
   } else if (from == FileEncoding::kUtf32Le || from == FileEncoding::kUtf32Be) {
-    whole = widenUtf32(text, from == FileEncoding::kUtf32Le, wide);
+    widenUtf32(text, from == FileEncoding::kUtf32Le, wide);
   } else {
     // Whole units; a lone surrogate is left for narrowToCp949 to refuse.
     std::size_t highAt = from == FileEncoding::kUtf16Le ? 1 : 0;
@@ -74,12 +67,9 @@ bool convertToCp949(std::string_view text, FileEncoding from, std::string& out) 
       wide.push_back(static_cast<wchar_t>(high << 8 | low));
     }
     // Half a unit at the end of the file.
-    if (text.size() % 2 != 0) {
-      wide.push_back(L'\0');
-      whole = false;
-    }
+    if (text.size() % 2 != 0) wide.push_back(L'\0');
   }
-  return narrowToCp949(wide, out, kLostCharacter) && whole;
+  narrowToCp949(wide, out, kLostCharacter);
 }
 
 const std::vector<std::uint16_t>& cp949Table() {
