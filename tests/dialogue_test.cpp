@@ -255,15 +255,17 @@ TEST(ScreensTest, Utf8TerminalSeesUtf8AndTypesUtf8) {
   }
 }
 
-// The lines of `text` that hold more than white space, each without it at
-// either end.
+// The lines of `text`, each tab as the blanks up to the next multiple of
+// eight (the menu has tabs only where a line begins), without blanks at the
+// end.
 std::vector<std::string> shownLines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos) continue;
-    lines.push_back(line.substr(first, line.find_last_not_of(" \t") - first + 1));
+    std::string shown;
+    for (char c : line)
+      shown += c == '\t' ? std::string(8 - shown.size() % 8, ' ') : std::string(1, c);
+    lines.push_back(shown.substr(0, shown.find_last_not_of(' ') + 1));
   }
   return lines;
 }
