@@ -44,6 +44,11 @@ class Console {
 
   void clearScreen();
 
+  // Ends the program when storage for the phone book cannot be obtained:
+  // what was queued is written, one line goes to standard error, the exit
+  // status is 1 and nothing is saved. Asks for no storage itself.
+  [[noreturn]] void exitOutOfStorage();
+
   // Prints "계속하려면 아무 키나 누르십시오 . . . " and waits for one key from the
   // keyboard, then ends the line. Without a keyboard it prints nothing and
   // does not wait; the program's input is never touched.
@@ -83,23 +88,5 @@ class Console {
   bool terminalDrained_ = false;  // the terminal has no more input to give
   bool answersEnded_ = false;
 };
-
-// Appends a name or a number to `out` as the screen may show it. Its bytes
-// come from the user or from a file that may have been crafted, so none may
-// drive the terminal: each byte that does not begin a CP949 character a
-// terminal shows (cp949ShownLength) shows as "?", a control byte as much as
-// a lone 0x9B, which terminals that take 8-bit controls read as CSI. (In a
-// UTF-8 terminal the C1 controls U+0080..U+009F would act too, but no CP949
-// character converts to one.)
-void appendShown(std::string& out, std::string_view text);
-
-// `format` with each "%s" replaced by the next of `args`, texts of the
-// phone book, shown as appendShown shows them.
-std::string formatShown(std::string_view format, std::initializer_list<std::string_view> args);
-
-// Ends the program when storage for the phone book cannot be obtained: what
-// was queued is written, one line goes to standard error, the exit status is
-// 1 and nothing is saved.
-[[noreturn]] void exitOutOfStorage(Console& console);
 
 }  // namespace phonebook

@@ -2,7 +2,6 @@
 // PhoneList.txt in the current directory.
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,6 +11,7 @@
 #include "console/console.h"
 #include "console/main_menu.h"
 #include "console/messages.h"
+#include "console/shown_text.h"
 #include "platform/file.h"
 #include "platform/terminal.h"
 #include "store/phone_file.h"
@@ -34,10 +34,9 @@ SaveReport saveToFile(Console& console, LoadedFile& loaded) {
     case SaveOutcome::kSaved:
       return {true, ""};
     case SaveOutcome::kSavedNotSynced:
-      std::fputs(
+      console.printErrors(
           "phonebook: PhoneList.txt is saved, but its directory could not be synced: a power cut "
-          "soon after could still bring back the old file\n",
-          stderr);
+          "soon after could still bring back the old file\n");
       return {true, ""};
     case SaveOutcome::kFailed:
       return {false, std::strerror(errno)};
@@ -119,7 +118,7 @@ int main(int argc, char** argv) {
   // Only under the lock: without it another run's save may be under way.
   if (lock == LockResult::kLocked) removeLeftoverFiles(kPhoneListFile);
   LoadedFile loaded = loadPhoneList(kPhoneListFile);
-  if (loaded.result == LoadResult::kNoStorage) exitOutOfStorage(console);
+  if (loaded.result == LoadResult::kNoStorage) console.exitOutOfStorage();
   if (loaded.result == LoadResult::kMissing || loaded.result == LoadResult::kNotOpened) {
     console.print(kFileOpenFail);
   }
@@ -146,6 +145,6 @@ int main(int argc, char** argv) {
   try {
     return runMainMenu(console, [&] { return saveToFile(console, loaded); });
   } catch (const std::bad_alloc&) {
-    exitOutOfStorage(console);
+    console.exitOutOfStorage();
   }
 }

@@ -5,7 +5,8 @@
 #include "console/console.h"
 #include "console/messages.h"
 #include "console/readers.h"
-#include "store/record_reader.h"
+#include "console/shown_text.h"
+#include "store/phone_list.h"
 
 namespace phonebook {
 namespace {
@@ -42,7 +43,7 @@ void addEntry(Console& console) {
     return;
   }
   PhoneEntry* entry = newEntry(dname, dphone);
-  if (entry == nullptr) exitOutOfStorage(console);
+  if (entry == nullptr) console.exitOutOfStorage();
   if (!insertSorted(entry)) console.print(kAddDone);
 }
 

@@ -1,5 +1,6 @@
 #include "store/phone_list.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -30,6 +31,12 @@ void forgetLost(const PhoneEntry* entry, unsigned texts) {
 }
 
 }  // namespace
+
+bool isStorableText(std::string_view text) {
+  return !text.empty() && std::none_of(text.begin(), text.end(), [](char byte) {
+    return isWhiteSpace(static_cast<unsigned char>(byte));
+  });
+}
 
 int compareNames(const char* a, const char* b) {
   // strcmp compares the bytes as unsigned char, which is the order we want.

@@ -25,6 +25,11 @@ struct PhoneEntry {
 // The first entry, or nullptr when the phone book is empty.
 extern PhoneEntry* head;
 
+// True when `text` may be an entry's name or number: the phone list file
+// carries it as one token, as it is not empty and holds no white space.
+// Anything else would shift every later record of the file by a token.
+bool isStorableText(std::string_view text);
+
 // Negative, zero or positive as `a` sorts before, equal to or after `b`.
 int compareNames(const char* a, const char* b);
 

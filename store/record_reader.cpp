@@ -4,10 +4,6 @@
 
 namespace phonebook {
 
-bool isStorableText(std::string_view text) {
-  return !text.empty() && std::none_of(text.begin(), text.end(), isSeparator);
-}
-
 std::string_view RecordReader::prepared(std::string_view token, std::size_t field, char* kept) {
   if (token.size() >= field) token = token.substr(0, cp949FitLength(token, field - 1));
   // A character that was lost (or a zero byte, which no entry can hold) is

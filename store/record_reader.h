@@ -21,11 +21,6 @@
 
 namespace phonebook {
 
-// True when the phone list file can carry `text` as one token: it is not
-// empty and holds no white space. Anything else would shift every later
-// record of the file by a token.
-bool isStorableText(std::string_view text);
-
 // isWhiteSpace as a table, for the token scan.
 inline constexpr auto kSeparators = [] {
   std::array<bool, 256> table{};

@@ -34,6 +34,14 @@ class PhoneListTest : public ::testing::Test {
 
 using Items = std::vector<std::string>;
 
+TEST_F(PhoneListTest, OnlyATextWithoutWhiteSpaceIsStorable) {
+  EXPECT_FALSE(isStorableText(""));
+  for (const char* text : {"a b", "a\tb", "a\vb", "a\fb", "a\rb", "a\nb", " "}) {
+    EXPECT_FALSE(isStorableText(text)) << text;
+  }
+  EXPECT_TRUE(isStorableText(testing::cp949("홍길동")));
+}
+
 TEST_F(PhoneListTest, InsertionKeepsNameOrderAndSaysWhenFirst) {
   EXPECT_TRUE(add("Lee", "1"));
   EXPECT_FALSE(add("Park", "2"));
