@@ -85,7 +85,8 @@ bool keepAccess(const struct stat& old, const std::string& from, int fd, bool& g
 }
 
 // The save's steps by POSIX calls, with those of file_posix.h that only
-// Linux has or that fall back elsewhere; the signals are held for as long as the object lives.
+// Linux has or that fall back elsewhere; the signals are held for as long
+// as the object lives.
 class PosixSaveTarget final : public SaveTarget {
  public:
   // A file size limit must fail the save's write, not kill the program.
