@@ -5,7 +5,8 @@
 // handle crosses it.
 //
 // file_posix.cpp and replace_file_posix.cpp keep these promises on a POSIX
-// system, with the Linux-only means in file_linux.cpp; file_windows.cpp and
+// system, with the Linux-only means in file_linux.cpp and their fallbacks
+// elsewhere in file_fallback_posix.cpp; file_windows.cpp and
 // replace_file_windows.cpp keep them on Windows. Where a contract below
 // names one platform's means, the other's are in its files. file.cpp (the
 // one loop of reads and writes), replace_file.cpp (the order of the save's

@@ -1,16 +1,19 @@
 // The Linux-only means of the save: the new file written unnamed
 // (O_TMPFILE) and named through /proc once whole, the extended attributes
 // and POSIX ACL of the old file carried over to it, the mark that tells a
-// temporary file of this program's from a file that a person made, and the
-// append-only and immutable flags that no save can get past.
+// temporary file of this program's from a file that a person made, the
+// append-only and immutable flags that no save can get past, and pending
+// signals dropped with sigtimedwait.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -188,6 +191,18 @@ bool nameUnnamed(int fd, const std::string& directory, std::string& path) {
            if (made == 0) return NameTry::kMade;
            return errno == EEXIST ? NameTry::kTaken : NameTry::kFailed;
          }) == NameTry::kMade;
+}
+
+// ---------------------------------------------------------------------------
+// Pending signals, taken without waiting for one.
+
+void dropPendingSignals(std::span<const int> signals) {
+  sigset_t drop;
+  sigemptyset(&drop);
+  for (int signal : signals) sigaddset(&drop, signal);
+  const timespec now{0, 0};
+  while (sigtimedwait(&drop, nullptr, &now) > 0 || errno == EINTR) {
+  }
 }
 
 }  // namespace phonebook

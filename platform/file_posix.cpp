@@ -217,6 +217,9 @@ LockResult lockDirectoryOf(const char* path) {
     held = openRegular(target.c_str(), ignored);
   }
   if (held < 0) return LockResult::kCannotLock;
+  // flock, which POSIX lacks but Linux, macOS and the BSDs all have: a
+  // POSIX lock (fcntl) that excludes others needs a file open for writing,
+  // as a directory cannot be.
   if (flock(held, LOCK_EX | LOCK_NB) == 0) {
     // Left open on purpose: the lock lasts as long as the program.
     return LockResult::kLocked;

@@ -1,12 +1,14 @@
 // What the POSIX files of the platform share: the open descriptor, paths,
 // and what they ask of the system beyond POSIX (unnamed new files, extended
-// attributes and the append-only and immutable flags), which file_linux.cpp
-// gives on Linux.
+// attributes, the append-only and immutable flags, and dropping pending
+// signals without waiting), which file_linux.cpp gives on Linux and
+// file_fallback_posix.cpp, by plain POSIX means or not at all, elsewhere.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <span>
 #include <string>
 
 #include "platform/file.h"
@@ -92,5 +94,10 @@ void unmarkTemporary(const std::string& path);
 // immutable (chattr +a, +i): then no file there can be renamed over or
 // removed, not even by root. False where it cannot be told.
 bool isAppendOnlyOrImmutable(const std::string& path);
+
+// Takes `signals` out of this thread's pending signals, where they are
+// pending, without running a handler and without waiting. REQUIRES: they
+// are all blocked.
+void dropPendingSignals(std::span<const int> signals);
 
 }  // namespace phonebook

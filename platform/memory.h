@@ -6,7 +6,8 @@
 // to populate a whole range at once costs a small fraction of that. All of
 // this only saves time: where the kernel cannot populate, pages are faulted
 // in one by one as usual. Where the platform has no such request
-// (Windows), these are plain allocations.
+// (Windows, and POSIX systems other than Linux), these are plain
+// allocations (memory_plain.cpp).
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// Linux: pages populated in bulk with madvise, and huge pages where the
+// kernel gives them.
 #include <sys/mman.h>
 #include <unistd.h>
 

@@ -1,13 +1,16 @@
 // The save's steps on a POSIX system: the new file written unnamed where
-// the file system allows (file_linux.cpp), given the old file's access,
-// synced, named, synced again and renamed over the old one, and the
-// directory synced; interrupts held meanwhile.
+// the system and the file system allow (file_linux.cpp), else named from
+// the start, given the old file's access, synced, named, synced again and
+// renamed over the old one, and the directory synced; interrupts held
+// meanwhile.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <iterator>
+#include <span>
 #include <string>
 
 #include "platform/file.h"
@@ -33,14 +36,12 @@ class SignalsHeld {
     int error = errno;
     // Only what this object blocked: a signal that the caller itself held
     // stays pending for it.
-    sigset_t drop;
-    sigemptyset(&drop);
+    int drop[std::size(kHeld)];
+    std::size_t count = 0;
     for (int signal : kHeld) {
-      if (!sigismember(&previous_, signal)) sigaddset(&drop, signal);
+      if (!sigismember(&previous_, signal)) drop[count++] = signal;
     }
-    const timespec now{0, 0};
-    while (sigtimedwait(&drop, nullptr, &now) > 0 || errno == EINTR) {
-    }
+    dropPendingSignals(std::span<const int>(drop, count));
     sigprocmask(SIG_SETMASK, &previous_, nullptr);
     errno = error;
   }
@@ -83,8 +84,9 @@ bool keepAccess(const struct stat& old, const std::string& from, int fd, bool& g
   return fchmod(fd, mode) == 0;
 }
 
-// The save's steps by POSIX calls, with the Linux-only ones of
-// file_posix.h; the signals are held for as long as the object lives.
+// The save's steps by POSIX calls, with those of file_posix.h that only
+// Linux has or that fall back elsewhere; the signals are held for as long
+// as the object lives.
 class PosixSaveTarget final : public SaveTarget {
  public:
   // A file size limit must fail the save's write, not kill the program.

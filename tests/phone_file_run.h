@@ -21,6 +21,12 @@ inline const std::string kSaveFailed =
 inline const std::string kSaveFailedHint = cp949(
     "\n원인을 해결한 뒤 0을 고르면 다시 저장합니다. 저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
 inline const std::string kChangesNotSaved = cp949("\n바뀐 내용은 저장하지 않았습니다.\n");
+// What a save says on standard error when the new file could not be given
+// the old one's group.
+inline const std::string kGroupNotKept = cp949(
+    "\nPhoneList.txt를 저장했지만, 이 사용자가 속하지 않은 원래 그룹은 지키지 "
+    "못했습니다. 새 파일은 지금의 그룹에 아무 권한도 주지 않습니다. 원래 그룹에 "
+    "돌려주려면 그 그룹에 속한 사용자나 관리자에게 chgrp를 부탁하십시오.\n");
 // What the start shows when a file is there but cannot be read whole.
 inline const std::string kCannotReadStart =
     kFileOpenFail + cp949(

@@ -1,5 +1,6 @@
-// Windows: memory is committed page by page as it is first written, and
-// there is no way to ask for a range at once; allocations are plain.
+// Where there is no way to ask for a range of pages at once (Windows, which
+// commits memory page by page as it is first written, and a POSIX system
+// without Linux's madvise requests), allocations are plain.
 #include <cstdlib>
 
 #include "platform/memory.h"
