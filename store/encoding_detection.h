@@ -1,14 +1,10 @@
 // Telling the encoding of a phone list file: a byte order mark, UTF-16
-// without one, or UTF-8 that an editor saved; anything else is CP949. And
-// where a file in one of those encodings may be cut into pieces for
-// conversion.
+// without one, or UTF-8 that an editor saved; anything else is CP949.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "text/encodings.h"
 
@@ -38,13 +34,6 @@ inline constexpr std::size_t kEncodingSample = 64 * 1024;
 // byte order that the other order's units do not outnumber. A stray zero
 // byte in a CP949 file (`B\0C 2`) is no such text.
 FileEncoding unmarkedUtf16(std::string_view start);
-
-// Length of the longest prefix of `text`, in `encoding`, that does not end
-// inside a character: where a file read in pieces may be cut for
-// conversion, the rest going on with the next piece. Invalid bytes count as
-// whole characters; UTF-32 is taken in whole units. REQUIRES: encoding is
-// not kCp949.
-std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding);
 
 // Follows a text given piece by piece and tells, at its end, whether it is
 // UTF-8. It is when it holds a valid character of three bytes or more
@@ -119,14 +108,5 @@ class Utf8Detector {
   unsigned char low_ = 0x80;
   unsigned char high_ = 0xBF;
 };
-
-// Appends the UTF-8 `text` converted to CP949 through `table` (cp949Table)
-// to `out` and returns true where the table gives every character of it;
-// returns false, with `out` as it was, where the text holds anything else
-// (an invalid or cut-off sequence, a character of four bytes, one the table
-// lacks), for the platform's converter. Adds to `wide` the characters of
-// three bytes among them.
-bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
-                        std::string& out, std::size_t& wide);
 
 }  // namespace phonebook

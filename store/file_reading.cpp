@@ -11,6 +11,7 @@
 #include "platform/text_codec.h"
 #include "store/encoding_detection.h"
 #include "store/loader.h"
+#include "store/piece_conversion.h"
 #include "store/record_reader.h"
 #include "text/byte_rules.h"
 

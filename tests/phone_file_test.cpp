@@ -13,6 +13,7 @@
 #include "platform/text_codec.h"
 #include "store/encoding_detection.h"
 #include "store/file_reading.h"
+#include "store/piece_conversion.h"
 #include "tests/memory_file.h"
 #include "tests/test_support.h"
 
