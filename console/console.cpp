@@ -106,7 +106,7 @@ bool Console::readEditedLine() {
     prompt.insert(0, shownLine_);
   }
   shownLine_.clear();  // the line ends with the user's Enter
-  bool read = terminal_.readEditedLine(prompt, input_);
+  bool read = terminal_.readEditedLine(prompt, answerKind_, input_);
   if (!read) input_.clear();
   return read;
 }

@@ -59,6 +59,10 @@ class Console {
   int peekByte();
   int getByte();
 
+  // The kind of answer that the next line read from the terminal is, for
+  // the line editor's history.
+  void expectAnswer(LineKind kind) { answerKind_ = kind; }
+
   // True once a prompt found no input left to answer it: the user will
   // answer nothing more. The readers set it.
   bool inputEnded() const { return answersEnded_; }
@@ -87,6 +91,7 @@ class Console {
   std::size_t inputPos_ = 0;
   bool terminalDrained_ = false;  // the terminal has no more input to give
   bool answersEnded_ = false;
+  LineKind answerKind_ = LineKind::kChoice;
 };
 
 }  // namespace phonebook

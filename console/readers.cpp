@@ -18,7 +18,8 @@ bool isDigit(int byte) {
 
 }  // namespace
 
-LineRead readLine(Console& console, char* buffer, std::size_t capacity) {
+LineRead readLine(Console& console, LineKind kind, char* buffer, std::size_t capacity) {
+  console.expectAnswer(kind);
   buffer[0] = '\0';
   // One CP949 byte never takes more than four bytes of terminal input, so
   // this much of the line is enough to fill the buffer; the rest is read
@@ -64,6 +65,7 @@ LineRead readLine(Console& console, char* buffer, std::size_t capacity) {
 }
 
 NumberRead readNumber(Console& console, int& target) {
+  console.expectAnswer(LineKind::kChoice);
   int byte = console.peekByte();
   while (byte != Console::kEndOfInput && isWhiteSpace(static_cast<unsigned char>(byte))) {
     console.getByte();

@@ -19,9 +19,10 @@ enum class LineRead { kLine, kLostCharacter, kEndOfInput };
 // bytes that form none): it holds a "?" in its place, which is not what was
 // typed, so it must be neither stored nor looked up. A lost character past
 // the cut does not count, and each counts one byte there. kEndOfInput, with
-// `buffer` empty and the console marked, when the input had ended.
+// `buffer` empty and the console marked, when the input had ended. A line
+// that the user types is an answer of `kind`.
 // REQUIRES: capacity >= 1.
-LineRead readLine(Console& console, char* buffer, std::size_t capacity);
+LineRead readLine(Console& console, LineKind kind, char* buffer, std::size_t capacity);
 
 enum class NumberRead { kNumber, kNotANumber, kEndOfInput };
 
@@ -29,7 +30,8 @@ enum class NumberRead { kNumber, kNotANumber, kEndOfInput };
 // number and discards the rest of its line ("3abc" and "3 4" give 3).
 // kNumber stores it in `target`; a line that does not begin with a number
 // that fits 32 bits gives kNotANumber and leaves `target` as it was. At the
-// end of input: kEndOfInput, and the console is marked.
+// end of input: kEndOfInput, and the console is marked. Lines typed are
+// choices (LineKind::kChoice).
 NumberRead readNumber(Console& console, int& target);
 
 }  // namespace phonebook

@@ -28,10 +28,10 @@ void addEntry(Console& console) {
   console.clearScreen();
   console.print(kAddTitle);
   console.print(kAddNamePrompt);
-  LineRead name = readLine(console, dname, sizeof dname);
+  LineRead name = readLine(console, LineKind::kName, dname, sizeof dname);
   if (name == LineRead::kEndOfInput) return;
   console.print(kAddPhonePrompt);
-  LineRead phone = readLine(console, dphone, sizeof dphone);
+  LineRead phone = readLine(console, LineKind::kPhone, dphone, sizeof dphone);
   if (phone == LineRead::kEndOfInput) return;
 
   if (name == LineRead::kLostCharacter || phone == LineRead::kLostCharacter) {
@@ -72,7 +72,7 @@ PhoneEntry* searchEntry(Console& console) {
   char dname[kNameBuffer];
   console.clearScreen();
   console.print(kSearchTitle);
-  LineRead read = readLine(console, dname, sizeof dname);
+  LineRead read = readLine(console, LineKind::kName, dname, sizeof dname);
   if (read == LineRead::kEndOfInput) return nullptr;
 
   // A name that lost a character was not what was typed: it names nobody.
@@ -91,7 +91,8 @@ int editEntry(Console& console, PhoneEntry* entry, int item) {
   char temp[kValueBuffer];
   console.clearScreen();
   console.print(kEditTitle);
-  LineRead read = readLine(console, temp, sizeof temp);
+  LineRead read =
+      readLine(console, item == 2 ? LineKind::kPhone : LineKind::kName, temp, sizeof temp);
   if (read == LineRead::kEndOfInput) return 0;
 
   if (entry == nullptr || (item != 1 && item != 2)) return 0;
@@ -118,7 +119,7 @@ int deleteEntry(Console& console) {
   char dname[kNameBuffer];
   console.clearScreen();
   console.print(kDeletePrompt);
-  LineRead read = readLine(console, dname, sizeof dname);
+  LineRead read = readLine(console, LineKind::kName, dname, sizeof dname);
   // A name that lost a character was not what was typed: it names nobody;
   // nor does the end of input.
   return read == LineRead::kLine ? removeByName(dname) : 0;

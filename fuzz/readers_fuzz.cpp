@@ -90,7 +90,8 @@ void checkNextByte(Console& console, const std::string& input, size_t at) {
 size_t checkLine(Console& console, bool utf8, const std::string& input, size_t at,
                  size_t capacity) {
   char buffer[64];
-  phonebook::LineRead read = phonebook::readLine(console, buffer, capacity);
+  phonebook::LineRead read =
+      phonebook::readLine(console, phonebook::LineKind::kName, buffer, capacity);
   require((read != phonebook::LineRead::kEndOfInput) == (at < input.size()));
   if (read == phonebook::LineRead::kEndOfInput) return at;
   size_t end = lineEnd(input, at);
@@ -180,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   char last[2];
-  require(phonebook::readLine(console, last, sizeof last) == phonebook::LineRead::kEndOfInput &&
+  require(phonebook::readLine(console, phonebook::LineKind::kName, last, sizeof last) ==
+              phonebook::LineRead::kEndOfInput &&
           console.inputEnded());
   return 0;
 }

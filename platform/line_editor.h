@@ -2,11 +2,14 @@
 // Home, End, Backspace and Delete move and erase whole characters (a Hangul
 // syllable is one character two columns wide), Ctrl-A, Ctrl-E, Ctrl-U and
 // Ctrl-W do what they do in a shell, and up and down bring back the answers
-// typed earlier in this run. Nothing of it is written to disk.
+// of the same kind typed earlier in this run. Nothing of it is written to
+// disk.
 #pragma once
 
 #include <memory>
 #include <string>
+
+#include "platform/terminal.h"
 
 namespace phonebook {
 
@@ -24,10 +27,10 @@ class LineEditor {
   LineEditor& operator=(const LineEditor&) = delete;
 
   // Shows `prompt` (terminal text: what the screen's current line holds),
-  // lets the user edit one line after it and puts it in `line`, with its
-  // line break. Returns false at the end of input (Ctrl-D on an empty line,
-  // or the terminal gone).
-  bool readLine(const std::string& prompt, std::string& line);
+  // lets the user edit one line after it, with the history of `kind`, and
+  // puts it in `line`, with its line break. Returns false at the end of
+  // input (Ctrl-D on an empty line, or the terminal gone).
+  bool readLine(const std::string& prompt, LineKind kind, std::string& line);
 
  private:
   struct State;

@@ -39,8 +39,9 @@ bool useTerminalLocale(const std::string& codeset) {
   return false;
 }
 
-// The longest a run remembers of its answers.
+// The longest a run remembers of its answers of each kind.
 constexpr int kHistorySize = 100;
+constexpr std::size_t kLineKinds = 3;
 
 }  // namespace
 
@@ -48,11 +49,13 @@ struct LineEditor::State {
   ~State() {
     // el_end puts the terminal back as it found it.
     if (editor != nullptr) el_end(editor);
-    if (history != nullptr) history_end(history);
+    for (History* history : histories) {
+      if (history != nullptr) history_end(history);
+    }
   }
 
   EditLine* editor = nullptr;
-  History* history = nullptr;
+  History* histories[kLineKinds] = {};  // by LineKind
   std::string prompt;
 };
 
@@ -71,10 +74,13 @@ std::unique_ptr<LineEditor> LineEditor::open(const std::string& codeset) {
   if (!useTerminalLocale(codeset)) return nullptr;
   auto state = std::make_unique<State>();
   state->editor = el_init("phonebook", stdin, stdout, stderr);
-  state->history = history_init();
-  if (state->editor == nullptr || state->history == nullptr) return nullptr;
-  HistEvent event;
-  history(state->history, &event, H_SETSIZE, kHistorySize);
+  if (state->editor == nullptr) return nullptr;
+  for (History*& kept : state->histories) {
+    kept = history_init();
+    if (kept == nullptr) return nullptr;
+    HistEvent event;
+    history(kept, &event, H_SETSIZE, kHistorySize);
+  }
 
   EditLine* editor = state->editor;
   el_set(editor, EL_EDITOR, "emacs");
@@ -83,7 +89,6 @@ std::unique_ptr<LineEditor> LineEditor::open(const std::string& codeset) {
   el_set(editor, EL_SIGNAL, 1);
   el_set(editor, EL_CLIENTDATA, &state->prompt);
   el_set(editor, EL_PROMPT, promptOf);
-  el_set(editor, EL_HIST, history, state->history);
   // The keys as a shell has them, whatever the terminal's description says.
   el_set(editor, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
   el_set(editor, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
@@ -110,8 +115,10 @@ LineEditor::LineEditor(std::unique_ptr<State> state) : state_(std::move(state)) 
 
 LineEditor::~LineEditor() = default;
 
-bool LineEditor::readLine(const std::string& prompt, std::string& line) {
+bool LineEditor::readLine(const std::string& prompt, LineKind kind, std::string& line) {
   state_->prompt = prompt;
+  History* answers = state_->histories[static_cast<std::size_t>(kind)];
+  el_set(state_->editor, EL_HIST, history, answers);
   // The editor takes a terminal left in non-blocking mode, with nothing
   // typed yet, for the end of input: it waits in blocking mode, and the
   // terminal gets its mode back afterwards.
@@ -128,7 +135,7 @@ bool LineEditor::readLine(const std::string& prompt, std::string& line) {
   line.assign(read, static_cast<std::size_t>(count));
   if (line != "\n") {
     HistEvent event;
-    history(state_->history, &event, H_ENTER, read);
+    history(answers, &event, H_ENTER, read);
   }
   return true;
 }

@@ -13,6 +13,10 @@
 
 namespace phonebook {
 
+// What a line typed at a prompt answers. Each kind has its own history of
+// answers: up at a name prompt brings back names, not menu choices.
+enum class LineKind { kChoice, kName, kPhone };
+
 class Terminal {
  public:
   virtual ~Terminal() = default;
@@ -32,11 +36,12 @@ class Terminal {
   virtual bool marksLostCharacters() { return false; }
 
   // Shows `prompt`, the text of the screen's current line (terminal bytes),
-  // and reads one edited line after it into `line`, with its line break.
-  // Returns false at the end of input. REQUIRES: editsLines() is true, and
-  // the cursor is at the start of the line.
-  virtual bool readEditedLine(const std::string& prompt, std::string& line) {
+  // and reads one edited line after it, an answer of `kind`, into `line`,
+  // with its line break. Returns false at the end of input. REQUIRES:
+  // editsLines() is true, and the cursor is at the start of the line.
+  virtual bool readEditedLine(const std::string& prompt, LineKind kind, std::string& line) {
     (void)prompt;
+    (void)kind;
     (void)line;
     return false;
   }

@@ -95,8 +95,8 @@ class SystemTerminal : public Terminal {
 
   bool editsLines() override { return editor_ != nullptr; }
 
-  bool readEditedLine(const std::string& prompt, std::string& line) override {
-    return editor_->readLine(prompt, line);
+  bool readEditedLine(const std::string& prompt, LineKind kind, std::string& line) override {
+    return editor_->readLine(prompt, kind, line);
   }
 
   void writeOutput(const char* data, std::size_t size) override {

@@ -29,7 +29,7 @@ OneLine readOneLine(const std::string& input, std::size_t capacity, const std::s
   ScriptedTerminal terminal(input, 7, marksLost);
   Console console(terminal, codeset);
   std::vector<char> buffer(capacity, 'x');
-  OneLine result{readLine(console, buffer.data(), capacity), buffer.data(), ""};
+  OneLine result{readLine(console, LineKind::kName, buffer.data(), capacity), buffer.data(), ""};
   for (int byte = console.getByte(); byte != Console::kEndOfInput; byte = console.getByte()) {
     result.rest.push_back(static_cast<char>(byte));
   }

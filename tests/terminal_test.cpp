@@ -261,6 +261,42 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
   }
 }
 
+// Up brings back the answers of the same kind only: at a name prompt the
+// names typed before, not the menu's choices or the numbers.
+TEST(TerminalTest, EachKindOfPromptHasItsOwnHistory) {
+  testing::TempDir dir;
+  int master = -1;
+  pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8"}, master);
+  ASSERT_GE(child, 0);
+  const std::string menuPrompt = "선택해주세요: ", pausePrompt = "누르십시오 . . . ";
+  const std::string namePrompt = "이름을 입력해주세요: ", phonePrompt = "전화번호를 입력해주세요: ";
+  const std::pair<std::string, std::string> steps[] = {
+      {menuPrompt, "1\r"},
+      {namePrompt, "Kim\r"},
+      {phonePrompt, "010\r"},
+      {pausePrompt, "k"},
+      {menuPrompt, "1\r"},
+      {namePrompt, "\x1b[A\r"},
+      {phonePrompt, "\x1b[A1\r"},
+      {pausePrompt, "k"},
+      {menuPrompt,
+       "\x1b[A\x7f"
+       "0\r"},
+  };
+  std::string screen;
+  for (const auto& [prompt, keys] : steps) {
+    std::size_t at = screen.size();
+    screen += readUntil(master, prompt, 10);
+    ASSERT_NE(screen.find(prompt, at), std::string::npos) << screen;
+    for (int tries = 0; tries < 500 && terminalIsCooked(master); ++tries) usleep(10000);
+    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+  readUntil(master, "저장합니다.", 10);
+  EXPECT_EQ(waitForExit(child), 0);
+  close(master);
+  EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "Kim 010\r\nKim 0101\r\n");
+}
+
 // A CP949 locale of the tests' own, as few systems have one installed: its
 // directory, for LOCPATH, or "" where localedef could not make it.
 std::string cp949LocalePath() {
