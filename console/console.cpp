@@ -61,6 +61,12 @@ void Console::printErrors(std::string_view text) {
   terminal_.writeErrors(converted.data(), converted.size());
 }
 
+void Console::setFarewell(std::string_view text) {
+  std::string converted;
+  codec_.toTerminal(text, converted);
+  terminal_.setFarewell(converted);
+}
+
 void Console::clearScreen() {
   flush();
   terminal_.clearScreen();

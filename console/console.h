@@ -44,6 +44,10 @@ class Console {
 
   void clearScreen();
 
+  // Sets CP949 `text` to be written to standard error, converted as the
+  // screens are, where a signal ends the program (Terminal::setFarewell).
+  void setFarewell(std::string_view text);
+
   // Ends the program when storage for the phone book cannot be obtained:
   // what was queued is written, one line goes to standard error, the exit
   // status is 1 and nothing is saved. Asks for no storage itself.

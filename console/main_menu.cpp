@@ -68,6 +68,7 @@ std::string menuText() {
 int runMainMenu(Console& console, const SaveFunction& save) {
   const std::size_t changesBefore = changeCount();
   const std::string menu = menuText();
+  bool changed = false;
   for (;;) {
     console.clearScreen();
     console.print(menu);
@@ -99,6 +100,12 @@ int runMainMenu(Console& console, const SaveFunction& save) {
     } else {
       choice->command(console);
       if (console.inputEnded()) break;
+      // From the first change on, a signal that ends the program says that
+      // it was not saved, as the end of input does.
+      if (!changed && changeCount() != changesBefore) {
+        changed = true;
+        console.setFarewell(kChangesNotSaved);
+      }
     }
     console.pause();
   }

@@ -67,6 +67,13 @@ class Terminal {
   // and takes exactly that key: one character, or one escape sequence.
   // REQUIRES: hasKeyboard() was true.
   virtual void waitForKey() = 0;
+
+  // Sets what is written to standard error (terminal bytes, at most
+  // kFarewellSize) where the user or the system ends the program: Ctrl-C,
+  // Ctrl-\, SIGTERM or SIGHUP (Ctrl-C, Ctrl-Break or the window closed, on
+  // Windows). Before it is set, nothing.
+  static constexpr std::size_t kFarewellSize = 1024;
+  virtual void setFarewell(const std::string& text) { (void)text; }
 };
 
 // The process's own terminal, of `codeset`: standard input and output,

@@ -31,14 +31,33 @@ int pausedTerminal = -1;
 termios savedSettings;
 termios pausedSettings;
 
+// What endBySignal writes first (setFarewell); its length is set last, so
+// that a signal never sees half of it.
+char farewell[Terminal::kFarewellSize];
+volatile std::sig_atomic_t farewellLength = 0;
+
 constexpr int kExitSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
-void restoreAndDie(int signal) {
-  // Only async-signal-safe calls here: put the terminal back, then die of
-  // the same signal so the caller sees what happened.
+void endBySignal(int signal) {
+  // Only async-signal-safe calls here: put the terminal back, say what is
+  // lost, then die of the same signal so the caller sees what happened.
   if (pausedTerminal >= 0) tcsetattr(pausedTerminal, TCSANOW, &savedSettings);
+  if (farewellLength > 0) {
+    ssize_t written = write(STDERR_FILENO, farewell, static_cast<std::size_t>(farewellLength));
+    (void)written;  // nobody is left to tell
+  }
   std::signal(signal, SIG_DFL);
   raise(signal);
+}
+
+// Catches `signal` with `handler`, keeping in `previous` what was there;
+// a signal that the program was started to ignore stays ignored.
+void catchUnlessIgnored(int signal, void (*handler)(int), struct sigaction& previous) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, &previous);
+  if (previous.sa_handler == SIG_IGN) sigaction(signal, &previous, nullptr);
 }
 
 void restoreAndStop(int) {
@@ -136,18 +155,21 @@ class SystemTerminal : public Terminal {
     return tty_ >= 0 && (isatty(STDIN_FILENO) || isatty(STDOUT_FILENO));
   }
 
+  void setFarewell(const std::string& text) override {
+    farewellLength = 0;
+    std::size_t length = std::min(text.size(), sizeof farewell);
+    std::memcpy(farewell, text.data(), length);
+    farewellLength = static_cast<std::sig_atomic_t>(length);
+  }
+
   void waitForKey() override {
     if (tcgetattr(tty_, &savedSettings) != 0) return;
-    struct sigaction previous[std::size(kExitSignals)];
     struct sigaction previousStop;
     pausedTerminal = tty_;
-    for (std::size_t i = 0; i < std::size(kExitSignals); ++i) {
-      catchUnlessIgnored(kExitSignals[i], restoreAndDie, previous[i]);
-    }
     catchUnlessIgnored(SIGTSTP, restoreAndStop, previousStop);
 
     // One key, unbuffered by lines and not echoed; signals stay on, so
-    // Ctrl-C still ends the program (through restoreAndDie).
+    // Ctrl-C still ends the program (through endBySignal).
     pausedSettings = savedSettings;
     pausedSettings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     pausedSettings.c_cc[VMIN] = 1;
@@ -158,24 +180,11 @@ class SystemTerminal : public Terminal {
       tcsetattr(tty_, TCSANOW, &savedSettings);
     }
 
-    for (std::size_t i = 0; i < std::size(kExitSignals); ++i) {
-      sigaction(kExitSignals[i], &previous[i], nullptr);
-    }
     sigaction(SIGTSTP, &previousStop, nullptr);
     pausedTerminal = -1;
   }
 
  private:
-  // Catches `signal` with `handler`, keeping in `previous` what was there;
-  // a signal that the program was started to ignore stays ignored.
-  static void catchUnlessIgnored(int signal, void (*handler)(int), struct sigaction& previous) {
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, &previous);
-    if (previous.sa_handler == SIG_IGN) sigaction(signal, &previous, nullptr);
-  }
-
   // Reads the bytes of exactly one key: a character (one to four bytes of
   // UTF-8, or one or two of CP949) or an escape sequence (ESC [ parameters
   // and a final byte, ESC O and a byte). What was typed after it stays for
@@ -242,6 +251,12 @@ std::unique_ptr<Terminal> makeSystemTerminal(const std::string& codeset) {
   // Output that nobody reads any more (a closed pipe) must not end the
   // program: writeOutput ignores the failure, and the input decides.
   std::signal(SIGPIPE, SIG_IGN);
+  // A signal that ends the program puts the terminal back and says what
+  // is lost; one that the program was started to ignore stays ignored.
+  for (int signal : kExitSignals) {
+    struct sigaction previous;
+    catchUnlessIgnored(signal, endBySignal, previous);
+  }
   return std::make_unique<SystemTerminal>(codeset);
 }
 

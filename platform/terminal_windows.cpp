@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -20,6 +22,11 @@ namespace phonebook {
 namespace {
 
 constexpr char kEndOfInputKey = 0x1A;  // Ctrl-Z, as Windows programs take it
+
+// What endByControlEvent writes first (setFarewell); its length is set
+// last, so that the handler's thread never sees half of it.
+char farewell[Terminal::kFarewellSize];
+std::atomic<std::size_t> farewellLength{0};
 
 bool isConsole(HANDLE handle) {
   DWORD mode = 0;
@@ -82,13 +89,33 @@ class WindowsTerminal : public Terminal {
   }
 
   void writeErrors(const char* data, std::size_t size) override {
+    writeToErrors(std::string_view(data, size));
+  }
+
+  static void writeToErrors(std::string_view text) {
     HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
-    std::string_view text(data, size);
     if (isConsole(errors)) {
       writeWide(errors, widenCp949(text));
     } else {
       writeBytes(errors, text);
     }
+  }
+
+  void setFarewell(const std::string& text) override {
+    farewellLength = 0;
+    std::size_t length = std::min(text.size(), sizeof farewell);
+    std::memcpy(farewell, text.data(), length);
+    farewellLength = length;
+  }
+
+  // Ctrl-C, Ctrl-Break or the window closed: says what is lost, then lets
+  // the system end the program as it would have.
+  static BOOL WINAPI endByControlEvent(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+      std::size_t length = farewellLength;
+      if (length > 0) writeToErrors(std::string_view(farewell, length));
+    }
+    return FALSE;
   }
 
   void clearScreen() override {
@@ -216,6 +243,7 @@ class WindowsTerminal : public Terminal {
 }  // namespace
 
 std::unique_ptr<Terminal> makeSystemTerminal(const std::string&) {
+  SetConsoleCtrlHandler(WindowsTerminal::endByControlEvent, TRUE);
   return std::make_unique<WindowsTerminal>();
 }
 

@@ -71,7 +71,7 @@ const Text kTexts[] = {
     {"kCreatedOnDiskReason", kCreatedOnDiskReason, 0x277cbb3a2c761778},
     {"kReplacedOnDiskReason", kReplacedOnDiskReason, 0x91dc73f795839bfd},
     {"kNowALinkReason", kNowALinkReason, 0xa1b9fb0a79cd5b29},
-    {"kChangesNotSaved", kChangesNotSaved, 0xf56c6f1df5296859},
+    {"kChangesNotSaved", kChangesNotSaved, 0xbdec89b7932b7b2f},
     {"kLostStart", kLostStart, 0xd1c69ebc6c056db1},
     {"kLostLine", kLostLine, 0x7a57ecbc4c0f0a1a},
     {"kLostMore", kLostMore, 0xb7b28880a1c1493a},

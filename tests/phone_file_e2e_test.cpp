@@ -172,7 +172,7 @@ TEST(PhoneFileRunTest, EndOfInputLeavesTheFileAsItWasAndSaysSoAfterAChange) {
   TempDir dir;
   const std::string before = "Ahn 1\nLee 2";  // not as the program would write it
   writeFile(dir.file("PhoneList.txt"), before);
-  const std::string notSaved = cp949("바뀐 내용은 저장하지 않았습니다.");
+  const std::string notSaved = cp949("바꾼 내용을 저장하지 않고 끝냅니다.");
   testing::Outcome changed = runPhonebook(dir.path(), script("5\nAhn\n1\nKim\n1\n"));
   EXPECT_EQ(changed.status, 1);
   EXPECT_NE(changed.errors.find(notSaved), std::string::npos) << changed.errors;

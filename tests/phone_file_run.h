@@ -20,7 +20,7 @@ inline const std::string kSaveFailed =
     kFileOpenFail + cp949("\n\n전화번호부를 저장하지 못했습니다: ");
 inline const std::string kSaveFailedHint = cp949(
     "\n원인을 해결한 뒤 0을 고르면 다시 저장합니다. 저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
-inline const std::string kChangesNotSaved = cp949("\n바뀐 내용은 저장하지 않았습니다.\n");
+inline const std::string kChangesNotSaved = cp949("\n바꾼 내용을 저장하지 않고 끝냅니다.\n");
 // What a save says on standard error when the new file could not be given
 // the old one's group.
 inline const std::string kGroupNotKept = cp949(

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -261,6 +262,24 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
   }
 }
 
+// Answers each prompt of `steps` once it is shown and the line editor has
+// the terminal; false, with what was shown in `screen`, at the first that
+// does not come.
+bool answer(int master, const std::vector<std::pair<std::string, std::string>>& steps,
+            std::string& screen) {
+  for (const auto& [prompt, keys] : steps) {
+    std::size_t at = screen.size();
+    screen += readUntil(master, prompt, 10);
+    if (screen.find(prompt, at) == std::string::npos) return false;
+    for (int tries = 0; tries < 500 && terminalIsCooked(master); ++tries) usleep(10000);
+    if (write(master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) return false;
+  }
+  return true;
+}
+
+const std::string kMenuPrompt = "선택해주세요: ", kUtf8PausePrompt = "누르십시오 . . . ";
+const std::string kNamePrompt = "이름을 입력해주세요: ", kPhonePrompt = "전화번호를 입력해주세요: ";
+
 // Up brings back the answers of the same kind only: at a name prompt the
 // names typed before, not the menu's choices or the numbers.
 TEST(TerminalTest, EachKindOfPromptHasItsOwnHistory) {
@@ -268,33 +287,59 @@ TEST(TerminalTest, EachKindOfPromptHasItsOwnHistory) {
   int master = -1;
   pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8"}, master);
   ASSERT_GE(child, 0);
-  const std::string menuPrompt = "선택해주세요: ", pausePrompt = "누르십시오 . . . ";
-  const std::string namePrompt = "이름을 입력해주세요: ", phonePrompt = "전화번호를 입력해주세요: ";
-  const std::pair<std::string, std::string> steps[] = {
-      {menuPrompt, "1\r"},
-      {namePrompt, "Kim\r"},
-      {phonePrompt, "010\r"},
-      {pausePrompt, "k"},
-      {menuPrompt, "1\r"},
-      {namePrompt, "\x1b[A\r"},
-      {phonePrompt, "\x1b[A1\r"},
-      {pausePrompt, "k"},
-      {menuPrompt,
-       "\x1b[A\x7f"
-       "0\r"},
-  };
   std::string screen;
-  for (const auto& [prompt, keys] : steps) {
-    std::size_t at = screen.size();
-    screen += readUntil(master, prompt, 10);
-    ASSERT_NE(screen.find(prompt, at), std::string::npos) << screen;
-    for (int tries = 0; tries < 500 && terminalIsCooked(master); ++tries) usleep(10000);
-    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-  }
+  ASSERT_TRUE(answer(master,
+                     {{kMenuPrompt, "1\r"},
+                      {kNamePrompt, "Kim\r"},
+                      {kPhonePrompt, "010\r"},
+                      {kUtf8PausePrompt, "k"},
+                      {kMenuPrompt, "1\r"},
+                      {kNamePrompt, "\x1b[A\r"},
+                      {kPhonePrompt, "\x1b[A1\r"},
+                      {kUtf8PausePrompt, "k"},
+                      {kMenuPrompt,
+                       "\x1b[A\x7f"
+                       "0\r"}},
+                     screen))
+      << screen;
   readUntil(master, "저장합니다.", 10);
   EXPECT_EQ(waitForExit(child), 0);
   close(master);
   EXPECT_EQ(testing::readFile(dir.file("PhoneList.txt")), "Kim 010\r\nKim 0101\r\n");
+}
+
+// A signal that ends the program after a change says, as the end of input
+// does, that the change was not saved, and leaves the terminal as it was.
+TEST(TerminalTest, ASignalAfterAChangeSaysItWasNotSaved) {
+  const std::string notSaved = "바꾼 내용을 저장하지 않고 끝냅니다.";
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    testing::TempDir dir;
+    int master = -1;
+    pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8"}, master);
+    ASSERT_GE(child, 0);
+    std::string screen;
+    ASSERT_TRUE(answer(master,
+                       {{kMenuPrompt, "1\r"},
+                        {kNamePrompt, "Kim\r"},
+                        {kPhonePrompt, "010\r"},
+                        {kUtf8PausePrompt, "k"},
+                        {kMenuPrompt, ""}},
+                       screen))
+        << screen;
+    EXPECT_EQ(screen.find(notSaved), std::string::npos);
+    if (signal == SIGINT) {
+      ASSERT_EQ(write(master, "\x03", 1), 1);  // Ctrl-C, at the line editor
+    } else {
+      kill(child, signal);
+    }
+    screen = readUntil(master, notSaved, 10);
+    EXPECT_NE(screen.find(notSaved), std::string::npos) << screen;
+    EXPECT_EQ(waitForExit(child), 128 + signal);
+    EXPECT_TRUE(terminalIsCooked(master));
+    close(master);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("PhoneList.txt")));
+  }
 }
 
 // A CP949 locale of the tests' own, as few systems have one installed: its
