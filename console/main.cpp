@@ -13,6 +13,7 @@
 #include "console/messages.h"
 #include "console/shown_text.h"
 #include "platform/file.h"
+#include "platform/installation.h"
 #include "platform/terminal.h"
 #include "store/phone_file.h"
 #include "store/phone_list.h"
@@ -79,14 +80,14 @@ void showLostEntries(Console& console) {
 }
 
 // What the command line asks for: the phone book, or only a text about the
-// program. The first --help or --version decides; any other argument is
-// ignored.
+// program. The first -h, --help or --version decides; any other argument
+// is ignored.
 enum class Request { kPhoneBook, kHelp, kVersion };
 
 Request requestOf(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help") return Request::kHelp;
+    if (argument == "-h" || argument == "--help") return Request::kHelp;
     if (argument == "--version") return Request::kVersion;
   }
   return Request::kPhoneBook;
@@ -101,7 +102,11 @@ int main(int argc, char** argv) {
   // Neither reads nor writes the phone book, nor locks it.
   switch (requestOf(argc, argv)) {
     case Request::kHelp:
-      console.print(kUsage);
+      if (kHasManualPage) {
+        console.printFormat(kUsage, {kManualPage, kManualPage});
+      } else {
+        console.printFormat(kUsage, {kReadmeKorean, kReadmeEnglish});
+      }
       return 0;
     case Request::kVersion:
       console.print("phonebook " PHONEBOOK_VERSION "\n");

@@ -99,7 +99,13 @@ TEST(MenuTest, ChoicesAndTheirEnds) {
        kSearch + foundLater("Lee", "2") + kItem + "\n", 1, kTwo},
       // A file as the program would not write it: the menu's 0 would rewrite it.
       {"--help shows the usage, and reads and writes nothing", "Ahn 1\nLee 2", "0\n",
-       "phonebook: 단말에서 한 사람이 쓰는 전화번호부입니다.", 0, "Ahn 1\nLee 2", "--help"},
+       "phonebook: 터미널에서 한 사람이 쓰는 전화번호부입니다.", 0, "Ahn 1\nLee 2", "--help"},
+      {"-h is --help", "", "0\n",
+       "phonebook: 터미널에서 한 사람이 쓰는 전화번호부입니다. 이름과 전화번호를\n이름 순서대로 "
+       "현재 "
+       "폴더의 PhoneList.txt 파일에 (CP949로) 보관합니다.\n\n사용법: phonebook [-h | --help | "
+       "--version]\n",
+       0, "", "-h"},
       {"--version shows the version, and reads and writes nothing", "Ahn 1\nLee 2", "0\n",
        "phonebook " PHONEBOOK_VERSION "\n", 0, "Ahn 1\nLee 2", "--version"},
   };

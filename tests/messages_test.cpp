@@ -81,7 +81,7 @@ const Text kTexts[] = {
     {"kUnchangeableReason", kUnchangeableReason, 0x8282a3505f70f099},
     {"kOthersFileReason", kOthersFileReason, 0xff1c467a3c444ba2},
     {"kGroupNotKept", kGroupNotKept, 0x69927a8636cd9136},
-    {"kUsage", kUsage, 0x8a296afabafba635},
+    {"kUsage", kUsage, 0xd98287bc972d5ca2},
 };
 
 TEST(MessagesTest, EveryTextKeepsItsBytes) {
