@@ -19,6 +19,8 @@ constexpr std::size_t kInputChunk = 64 * 1024;
 Console::Console(Terminal& terminal, const std::string& codeset)
     : terminal_(terminal), codec_(codeset) {
   output_.reserve(kOutputChunk + 1024);
+  // Ready before it is needed: by then no storage may be had.
+  codec_.toTerminal(kOutOfStorage, outOfStorage_);
 }
 
 void Console::print(std::string_view text) {
@@ -130,9 +132,7 @@ int Console::getByte() {
 
 void Console::exitOutOfStorage() {
   flush();
-  static constexpr char kOutOfStorage[] =
-      "phonebook: out of memory; the phone list file is left as it was\n";
-  terminal_.writeErrors(kOutOfStorage, sizeof kOutOfStorage - 1);
+  terminal_.writeErrors(outOfStorage_.data(), outOfStorage_.size());
   std::exit(1);
 }
 

@@ -91,6 +91,7 @@ class Console {
   // Where lines are edited: what the screen's current line holds, written
   // since the last line break.
   std::string shownLine_;
+  std::string outOfStorage_;  // kOutOfStorage as the terminal shows it
   std::string input_;
   std::size_t inputPos_ = 0;
   bool terminalDrained_ = false;  // the terminal has no more input to give

@@ -2,7 +2,6 @@
 // PhoneList.txt in the current directory.
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -11,6 +10,7 @@
 #include "console/console.h"
 #include "console/main_menu.h"
 #include "console/messages.h"
+#include "console/reasons.h"
 #include "console/shown_text.h"
 #include "platform/file.h"
 #include "platform/installation.h"
@@ -26,6 +26,7 @@ using namespace phonebook;
 constexpr std::size_t kLostShown = 20;
 
 SaveReport saveToFile(Console& console, LoadedFile& loaded) {
+  using Result = SaveReport::Result;
   bool groupKept = true;
   SaveOutcome outcome = savePhoneList(loaded, kPhoneListFile, &groupKept);
   // The users who shared the file through its group may no longer use it:
@@ -33,34 +34,34 @@ SaveReport saveToFile(Console& console, LoadedFile& loaded) {
   if (!groupKept) console.printErrors(kGroupNotKept);
   switch (outcome) {
     case SaveOutcome::kSaved:
-      return {true, ""};
+      return {Result::kSaved, "", ""};
     case SaveOutcome::kSavedNotSynced:
-      console.printErrors(
-          "phonebook: PhoneList.txt is saved, but its directory could not be synced: a power cut "
-          "soon after could still bring back the old file\n");
-      return {true, ""};
+      console.printErrors(kSavedNotSynced);
+      return {Result::kSaved, "", ""};
     case SaveOutcome::kFailed:
-      return {false, std::strerror(errno)};
+      return {Result::kFailed, reasonFor(errno), kSaveFailedAdvice};
     case SaveOutcome::kNotReadWhole:
-      return {false, kNotReadWholeReason};
+      return {Result::kRefused, kNotReadWholeReason, kNotReadWholeAdvice};
     case SaveOutcome::kLostCharacters:
-      return {false, kLostCharactersReason + std::to_string(lostEntries().size()) +
-                         kLostCharactersReasonEnd};
+      return {
+          Result::kRefused,
+          kLostCharactersReason + std::to_string(lostEntries().size()) + kLostCharactersReasonEnd,
+          kLostCharactersAdvice};
     case SaveOutcome::kChanged:
-      return {false, kChangedOnDiskReason};
+      return {Result::kRefused, kChangedOnDiskReason, kChangedOnDiskAdvice};
     case SaveOutcome::kRemoved:
-      return {false, kRemovedOnDiskReason};
+      return {Result::kRefused, kRemovedOnDiskReason, kChangedOnDiskAdvice};
     case SaveOutcome::kCreated:
-      return {false, kCreatedOnDiskReason};
+      return {Result::kRefused, kCreatedOnDiskReason, kChangedOnDiskAdvice};
     case SaveOutcome::kReplaced:
-      return {false, kReplacedOnDiskReason};
+      return {Result::kRefused, kReplacedOnDiskReason, kChangedOnDiskAdvice};
     case SaveOutcome::kNowALink: {
       std::string link;
       console.toProgramText(loaded.stamp.link, link);
-      return {false, formatShown(kNowALinkReason, {link})};
+      return {Result::kRefused, formatShown(kNowALinkReason, {link}), kChangedOnDiskAdvice};
     }
   }
-  return {false, std::strerror(EIO)};
+  return {Result::kFailed, reasonFor(EIO), kSaveFailedAdvice};
 }
 
 // Names the entries that lost a character, by their lines in the file, so
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
   // What would stop the save is said before the user does any work, and
   // waits until it has been seen.
   if (loaded.result == LoadResult::kNotOpened || loaded.result == LoadResult::kReadFailed) {
-    console.print(kCannotReadFile);
+    console.print(loaded.result == LoadResult::kNotOpened ? kCannotOpenFile : kCannotReadFile);
     console.pause();
   } else if (!lostEntries().empty()) {
     showLostEntries(console);
@@ -140,11 +141,17 @@ int main(int argc, char** argv) {
   if (SaveObstacle obstacle = whyCannotSave(kPhoneListFile);
       obstacle.kind != SaveObstacle::Kind::kNone) {
     console.print(kCannotSaveHere);
-    console.print(obstacle.kind == SaveObstacle::Kind::kUnchangeable ? kUnchangeableReason
-                  : obstacle.kind == SaveObstacle::Kind::kOthersFile
-                      ? kOthersFileReason
-                      : std::strerror(obstacle.error));
-    console.print("\n");
+    if (obstacle.kind == SaveObstacle::Kind::kUnchangeable) {
+      console.print(kUnchangeableReason);
+      console.print("\n");
+    } else if (obstacle.kind == SaveObstacle::Kind::kOthersFile) {
+      console.print(kOthersFileReason);
+      console.print("\n");
+    } else {
+      console.print(reasonFor(obstacle.error));
+      console.print("\n");
+      console.print(kCannotSaveHereAdvice);
+    }
     console.pause();
   }
   try {

@@ -85,16 +85,21 @@ int runMainMenu(Console& console, const SaveFunction& save) {
       }
     }
     if (choice != nullptr && choice->command == nullptr) {
-      SaveReport saved = save();
-      if (saved.saved) {
+      SaveReport report = save();
+      if (report.result == SaveReport::Result::kSaved) {
         console.print(kSaved);
         return 0;
       }
       // Like an editor whose write failed, keep everything and say why.
-      console.print(kFileOpenFail);
-      console.print(kSaveFailed);
-      console.print(saved.reason);
-      console.print(kSaveFailedHint);
+      if (report.result == SaveReport::Result::kFailed) {
+        console.print(kFileOpenFail);
+        console.print(kSaveFailed);
+      } else {
+        console.print(kSaveRefused);
+      }
+      console.print(report.reason);
+      console.print("\n");
+      console.print(report.advice);
     } else if (choice == nullptr) {
       console.print(kInvalidChoice);
     } else {

@@ -24,14 +24,17 @@ const std::string kSaved = "\n\n전화번호부를 저장합니다.\n\n";
 const std::string kAddName = "\t\t[전화번호 입력]\n\n입력할 이름을 입력해주세요: ";
 const std::string kAdd = kAddName + "입력할 전화번호를 입력해주세요: ";
 const std::string kAdded = "\n\n전화번호를 저장완료하였습니다.\n\n";
-const std::string kAddRejected = "\n\n이름과 전화번호는 공백 없이 입력해주세요.\n\n";
+const std::string kAddRejected =
+    "\n\n이름이나 전화번호가 비어 있거나 공백이 있어 추가하지 않았습니다. 공백 없이 다시 "
+    "입력하십시오.\n\n";
 const std::string kList = "\t\t [전화번호부 출력]\n\n[전화번호부]\n\n이름\t\t전화번호\n";
 const std::string kSearch = "\t\t [전화번호부 검색]\n\n\n\n검색할 이름을 입력하세요: ";
 const std::string kNotFound = "검색한 값이 없습니다.\n";
 const std::string kItem = "수정할 항목을 선택하세요(1: 이름 / 2: 전화번호):  ";
 const std::string kEdit = "\t\t [전화번호부 수정]\n\n수정할 값을 입력하세요: ";
 const std::string kEdited = "\n수정성공\n";
-const std::string kEditRejected = "\n공백 없이 입력해주세요.\n";
+const std::string kEditRejected =
+    "\n새 값이 비어 있거나 공백이 있어 바꾸지 않았습니다. 공백 없이 다시 입력하십시오.\n";
 const std::string kAddLostRejected =
     "\n\n이름이나 전화번호에 저장할 수 없는 글자가 있어 추가하지 않았습니다. 그 글자를 빼고 다시 "
     "입력하십시오.\n\n";

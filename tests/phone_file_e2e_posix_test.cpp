@@ -28,6 +28,7 @@ using testing::cp949;
 using testing::endsWith;
 using testing::expectFailedSave;
 using testing::filesIn;
+using testing::kCannotOpenStart;
 using testing::kCannotReadStart;
 using testing::kFileOpenFail;
 using namespace std::string_literals;
@@ -60,10 +61,9 @@ TEST(PhoneFileRunTest, AFileWithoutReadPermissionIsNeverReplaced) {
   testing::Run run = script("2\n0\n");
   run.asNobody = true;
   testing::Outcome outcome = runPhonebook(dir.path(), run);
-  EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
+  EXPECT_EQ(outcome.output.substr(0, kCannotOpenStart.size()), kCannotOpenStart);
   chmod(dir.file("PhoneList.txt").c_str(), 0600);
-  expectFailedSave(outcome, dir.file("PhoneList.txt"), before,
-                   cp949("PhoneList.txt 파일을 처음에 다 읽지 못했습니다"));
+  testing::expectUnsaved(outcome, dir.file("PhoneList.txt"), before, testing::kNotReadWhole);
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
 }
 
@@ -88,9 +88,11 @@ TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8OrUtf16IsFoundAsTypedAndSavedInCp
 // what happened to the file, and a second one replaces it. A change of
 // access alone is no change of the book.
 TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) {
-  const std::string since = "PhoneList.txt가 이 프로그램이 읽은 뒤에 다른 ";
-  const std::string again = ". 그래도 덮어쓰려면 0을 다시 고르십시오";
-  const std::string changed = since + "프로그램에서 바뀌었습니다" + again;
+  const std::string since = "이 프로그램이 읽은 뒤에 다른 프로그램이 PhoneList.txt를 ";
+  const std::string again =
+      ".\n그래도 저장하려면 0을 다시 고르십시오. 그 프로그램이 한 일을 그대로 두려면 Ctrl-C를 눌러 "
+      "저장하지 않고 끝내십시오.\n";
+  const std::string changed = since + "바꾸었습니다" + again;
   struct Case {
     const char* what;
     bool before;  // PhoneList.txt holds "Ahn 1" at the start
@@ -116,29 +118,24 @@ TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) 
        },
        "", "PhoneList.txt"},
       {"removed", true, [](const TempDir& dir) { fs::remove(dir.file("PhoneList.txt")); },
-       "PhoneList.txt를 이 프로그램이 읽은 뒤에 다른 프로그램이 지웠습니다. 그래도 저장하려면 0을 "
-       "다시 고르십시오",
-       "PhoneList.txt"},
+       since + "지웠습니다" + again, "PhoneList.txt"},
       {"made where there was none", false,
        [](const TempDir& dir) { writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n"); },
-       "이 프로그램이 시작한 뒤에 다른 프로그램이 PhoneList.txt를 만들었습니다. 그래도 덮어쓰려면 "
-       "0을 다시 고르십시오",
+       "이 프로그램이 시작한 뒤에 다른 프로그램이 PhoneList.txt를 만들었습니다" + again,
        "PhoneList.txt"},
       {"replaced by another file", true,
        [](const TempDir& dir) {
          writeFile(dir.file("other.txt"), "Ahn 1\r\n");
          fs::rename(dir.file("other.txt"), dir.file("PhoneList.txt"));
        },
-       since + "프로그램에서 다른 파일로 바뀌었습니다" + again, "PhoneList.txt"},
+       since + "다른 파일로 바꾸었습니다" + again, "PhoneList.txt"},
       {"a link put in its place", true,
        [](const TempDir& dir) {
          writeFile(dir.file("other.txt"), "Lee 3\r\n");
          fs::remove(dir.file("PhoneList.txt"));
          fs::create_symlink("other.txt", dir.file("PhoneList.txt"));
        },
-       since + "파일을 가리키는 링크로 바뀌었습니다: other.txt. 그래도 그 파일을 덮어쓰려면 0을 "
-               "다시 고르십시오",
-       "other.txt"},
+       since + "다른 파일(other.txt)을 가리키는 링크로 바꾸었습니다" + again, "other.txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -148,10 +145,11 @@ TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) 
     run.later = {cp949("이름"), [&] { c.change(dir); }, "1\nKim\n2\n0\n0\n"};
     testing::Outcome outcome = runPhonebook(dir.path(), run);
     if (c.said.empty()) {
-      EXPECT_EQ(outcome.output.find(kSaveFailed), std::string::npos) << outcome.output;
+      EXPECT_EQ(outcome.output.find(testing::kSaveRefused), std::string::npos) << outcome.output;
     } else {
-      EXPECT_NE(outcome.output.find(kSaveFailed + cp949(c.said)), std::string::npos)
+      EXPECT_NE(outcome.output.find(testing::kSaveRefused + cp949(c.said)), std::string::npos)
           << outcome.output;
+      EXPECT_EQ(outcome.output.find(kSaveFailed), std::string::npos);
     }
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(readFile(dir.file(c.target)), c.before ? "Ahn 1\r\nKim 2\r\n" : "Kim 2\r\n");
@@ -170,7 +168,9 @@ TEST(PhoneFileRunTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
                  },
                  "1\nAhn\n1\n0\n"};
   testing::Outcome outcome = runPhonebook(dir.path(), first);
-  EXPECT_EQ(second.output, cp949("\n이 전화번호부는 이미 다른 창에서 열려 있습니다.\n"));
+  EXPECT_EQ(second.output,
+            cp949("\n이 폴더의 전화번호부가 이미 다른 창에서 열려 있습니다. 그 창에서 끝낸 뒤 다시 "
+                  "실행하십시오.\n"));
   EXPECT_EQ(second.status, 1);
   EXPECT_FALSE(savedMeanwhile);
   // The first goes on as if nothing happened, and saves.
@@ -201,7 +201,7 @@ TEST(PhoneFileRunTest, ASaveThatHitsAFileSizeLimitKeepsTheOldFile) {
   testing::Run run = script("1\nKim\n1\n0\n");
   run.maxFileSize = 1024;
   expectFailedSave(runPhonebook(dir.path(), run), dir.file("PhoneList.txt"), before,
-                   "File too large");
+                   cp949("파일이 너무 큽니다."));
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
 }
 
@@ -211,7 +211,10 @@ TEST(PhoneFileRunTest, ASaveThatHitsAFileSizeLimitKeepsTheOldFile) {
 TEST(PhoneFileRunTest, ASaveThatIsNotAllowedKeepsTheWorkUntilItIs) {
   const std::string before = "Ahn 1\r\n";
   const std::string cannot =
-      cp949("\n\nPhoneList.txt를 이 자리에 저장할 수 없습니다: Permission denied\n");
+      cp949("\n\n이 폴더에는 PhoneList.txt를 저장할 수 없습니다: ") + testing::kNoPermission +
+      cp949(
+          "\n원인을 해결하거나 다른 폴더에서 실행하십시오. 그대로 쓰면 바꾼 내용을 저장할 수 "
+          "없습니다.\n");
   for (const char* locked : {"directory", "file"}) {
     SCOPED_TRACE(locked);
     TempDir dir;
@@ -223,13 +226,14 @@ TEST(PhoneFileRunTest, ASaveThatIsNotAllowedKeepsTheWorkUntilItIs) {
     run.asNobody = true;  // root writes anywhere
     testing::Outcome outcome = runPhonebook(dir.path(), run);
     EXPECT_NE(outcome.output.find(cp949("저장된 파일을 불러옵니다.") + cannot), std::string::npos);
-    std::size_t first = outcome.output.find(kSaveFailed + "Permission denied");
-    EXPECT_NE(outcome.output.find(kSaveFailed + "Permission denied", first + 1), std::string::npos);
-    expectFailedSave(outcome, dir.file("PhoneList.txt"), before, "Permission denied");
+    std::size_t first = outcome.output.find(kSaveFailed + testing::kNoPermission);
+    EXPECT_NE(outcome.output.find(kSaveFailed + testing::kNoPermission, first + 1),
+              std::string::npos);
+    expectFailedSave(outcome, dir.file("PhoneList.txt"), before, testing::kNoPermission);
     EXPECT_EQ(outcome.errors, kChangesNotSaved);
 
     run.input = "1\nKim\n1\n0\n";
-    run.later = {testing::kSaveFailedHint,
+    run.later = {testing::kSaveFailedAdvice,
                  [&] { chmod(what.c_str(), locked == "file"s ? 0666 : 0777); }, "0\n"};
     outcome = runPhonebook(dir.path(), run);
     chmod(dir.path().c_str(), 0700);
@@ -270,8 +274,8 @@ TEST(PhoneFileRunTest, OnlyARegularFileIsReadOrReplaced) {
     if (!kind.make(dir)) continue;  // mknod needs root
     const std::vector<std::string> before = filesIn(dir.path());
     testing::Outcome outcome = runPhonebook(dir.path(), script("1\nKim\n1\n0\n"));
-    EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
-    EXPECT_NE(outcome.output.find(kSaveFailed), std::string::npos);
+    EXPECT_EQ(outcome.output.substr(0, kCannotOpenStart.size()), kCannotOpenStart);
+    EXPECT_NE(outcome.output.find(testing::kNotReadWhole), std::string::npos);
     EXPECT_EQ(outcome.status, 1);
     struct stat info;
     ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
@@ -354,7 +358,9 @@ TEST(PhoneFileRunTest, ADirectoryThatCannotBeSyncedStillSaves) {
   chmod(dir.path().c_str(), 0700);
   EXPECT_TRUE(endsWith(outcome.output, kSaved));
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_NE(outcome.errors.find("could not be synced"), std::string::npos) << outcome.errors;
+  EXPECT_NE(outcome.errors.find(cp949("폴더의 기록을 디스크에 확정하지 못했습니다")),
+            std::string::npos)
+      << outcome.errors;
   EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "Ahn 1\r\nKim 2\r\n");
 }
 

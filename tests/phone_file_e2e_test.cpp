@@ -69,12 +69,15 @@ TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndSavedOnlyAtASecondZer
   // UTF-8 with a character that CP949 lacks, and a zero byte.
   const std::string before = "홍길동 010\r\nJosé 1\r\nB\0C 2\r\n"s;
   const std::string named = cp949(
-      "\n\nPhoneList.txt의 다음 항목에는 나타낼 수 없는 글자가 있어 ?로 바꾸었습니다:\n"
-      "  2번째 줄: Jos? 1\n  3번째 줄: B?C 2\n"
-      "이 항목들을 고치거나 지우십시오. 그대로 두고 0을 두 번 고르면 ?를 넣은 채 저장합니다.\n");
+      "\n\nPhoneList.txt의 다음 항목에 이 프로그램이 저장할 수 없는 글자가 있어, 그 글자를 ?로 "
+      "바꾸어 읽었습니다.\n  2번째 줄: Jos? 1\n  3번째 줄: B?C 2\n"
+      "메뉴 4번(전화번호 수정)이나 5번(전화번호 삭제)으로 이 항목들을 고치거나 지우십시오. ?를 "
+      "넣은 채로 저장하려면 0을 두 번 고르십시오.\n");
   auto refused = [](int left) {
-    return kSaveFailed + cp949("?로 바뀐 글자가 든 항목이 " + std::to_string(left) +
-                               "개 남아 있습니다. 0을 다시 고르면 그 글자를 ?로 적어 저장합니다");
+    return testing::kSaveRefused +
+           cp949("?로 바뀐 글자가 든 항목이 " + std::to_string(left) +
+                 "개 남아 있습니다.\n메뉴 4번(전화번호 수정)이나 5번(전화번호 삭제)으로 고치거나 "
+                 "지우십시오. ?를 넣은 채로 저장하려면 0을 다시 고르십시오.\n");
   };
   const struct {
     const char* then;       // after a first 0, which is refused
@@ -103,7 +106,8 @@ TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndSavedOnlyAtASecondZer
       ASSERT_NE(at, std::string::npos) << left << outcome.output;
       ++at;
     }
-    EXPECT_EQ(outcome.output.find(kSaveFailed, at), std::string::npos);
+    EXPECT_EQ(outcome.output.find(testing::kSaveRefused, at), std::string::npos);
+    EXPECT_EQ(outcome.output.find(kSaveFailed), std::string::npos);
     EXPECT_TRUE(endsWith(outcome.output, kSaved));
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(readFile(dir.file("PhoneList.txt")), c.after + cp949("홍길동 010\r\n"));
@@ -136,10 +140,8 @@ TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
   fs::create_directory(dir.file("PhoneList.txt"));
   writeFile(dir.file("PhoneList.txt/keep"), "x");
   testing::Outcome outcome = runPhonebook(dir.path(), script("0\n0\n"));
-  EXPECT_EQ(outcome.output.substr(0, kCannotReadStart.size()), kCannotReadStart);
-  EXPECT_NE(
-      outcome.output.find(kSaveFailed + cp949("PhoneList.txt 파일을 처음에 다 읽지 못했습니다")),
-      std::string::npos);
+  EXPECT_EQ(outcome.output.substr(0, testing::kCannotOpenStart.size()), testing::kCannotOpenStart);
+  EXPECT_NE(outcome.output.find(testing::kNotReadWhole), std::string::npos);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_TRUE(fs::is_directory(dir.file("PhoneList.txt")));
   EXPECT_EQ(readFile(dir.file("PhoneList.txt/keep")), "x");
