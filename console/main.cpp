@@ -13,6 +13,7 @@
 #include "console/main_menu.h"
 #include "console/messages.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/terminal.h"
 #include "store/phone_file.h"
 #include "store/phone_list.h"
@@ -24,9 +25,9 @@ using namespace phonebook;
 // The start lists at most so many of the entries that lost a character.
 constexpr std::size_t kLostShown = 20;
 
-SaveReport saveToFile(Console& console, LoadedFile& loaded) {
+SaveReport saveToFile(Console& console, FileSystem& files, LoadedFile& loaded) {
   bool groupKept = true;
-  SaveOutcome outcome = savePhoneList(loaded, kPhoneListFile, &groupKept);
+  SaveOutcome outcome = savePhoneList(files, loaded, kPhoneListFile, &groupKept);
   // The users who shared the file through its group may no longer use it:
   // they will not learn it from the file, so this run tells.
   if (!groupKept) console.printErrors(kGroupNotKept);
@@ -111,14 +112,15 @@ int main(int argc, char** argv) {
       break;
   }
   // A second run would save over this one's changes, or this one over its.
-  LockResult lock = lockDirectoryOf(kPhoneListFile);
+  FileSystem& files = systemFileSystem();
+  LockResult lock = files.lockDirectoryOf(kPhoneListFile);
   if (lock == LockResult::kLockedElsewhere) {
     console.print(kAlreadyOpen);
     return 1;
   }
   // Only under the lock: without it another run's save may be under way.
-  if (lock == LockResult::kLocked) removeLeftoverFiles(kPhoneListFile);
-  LoadedFile loaded = loadPhoneList(kPhoneListFile);
+  if (lock == LockResult::kLocked) files.removeLeftoverFiles(kPhoneListFile);
+  LoadedFile loaded = loadPhoneList(files, kPhoneListFile);
   if (loaded.result == LoadResult::kNoStorage) exitOutOfStorage(console);
   if (loaded.result == LoadResult::kMissing || loaded.result == LoadResult::kNotOpened) {
     console.print(kFileOpenFail);
@@ -133,7 +135,7 @@ int main(int argc, char** argv) {
     showLostEntries(console);
     console.pause();
   }
-  if (SaveObstacle obstacle = whyCannotSave(kPhoneListFile);
+  if (SaveObstacle obstacle = files.whyCannotSave(kPhoneListFile);
       obstacle.kind != SaveObstacle::Kind::kNone) {
     console.print(kCannotSaveHere);
     console.print(obstacle.kind == SaveObstacle::Kind::kUnchangeable ? kUnchangeableReason
@@ -144,7 +146,7 @@ int main(int argc, char** argv) {
     console.pause();
   }
   try {
-    return runMainMenu(console, [&] { return saveToFile(console, loaded); });
+    return runMainMenu(console, [&] { return saveToFile(console, files, loaded); });
   } catch (const std::bad_alloc&) {
     exitOutOfStorage(console);
   }
