@@ -13,6 +13,7 @@
 #include "console/reasons.h"
 #include "console/shown_text.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/installation.h"
 #include "platform/terminal.h"
 #include "store/phone_file.h"
@@ -25,10 +26,10 @@ using namespace phonebook;
 // The start lists at most so many of the entries that lost a character.
 constexpr std::size_t kLostShown = 20;
 
-SaveReport saveToFile(Console& console, LoadedFile& loaded) {
+SaveReport saveToFile(Console& console, FileSystem& files, LoadedFile& loaded) {
   using Result = SaveReport::Result;
   bool groupKept = true;
-  SaveOutcome outcome = savePhoneList(loaded, kPhoneListFile, &groupKept);
+  SaveOutcome outcome = savePhoneList(files, loaded, kPhoneListFile, &groupKept);
   // The users who shared the file through its group may no longer use it:
   // they will not learn it from the file, so this run tells.
   if (!groupKept) console.printErrors(kGroupNotKept);
@@ -116,14 +117,15 @@ int main(int argc, char** argv) {
       break;
   }
   // A second run would save over this one's changes, or this one over its.
-  LockResult lock = lockDirectoryOf(kPhoneListFile);
+  FileSystem& files = systemFileSystem();
+  LockResult lock = files.lockDirectoryOf(kPhoneListFile);
   if (lock == LockResult::kLockedElsewhere) {
     console.print(kAlreadyOpen);
     return 1;
   }
   // Only under the lock: without it another run's save may be under way.
-  if (lock == LockResult::kLocked) removeLeftoverFiles(kPhoneListFile);
-  LoadedFile loaded = loadPhoneList(kPhoneListFile);
+  if (lock == LockResult::kLocked) files.removeLeftoverFiles(kPhoneListFile);
+  LoadedFile loaded = loadPhoneList(files, kPhoneListFile);
   if (loaded.result == LoadResult::kNoStorage) console.exitOutOfStorage();
   if (loaded.result == LoadResult::kMissing || loaded.result == LoadResult::kNotOpened) {
     console.print(kFileOpenFail);
@@ -138,7 +140,7 @@ int main(int argc, char** argv) {
     showLostEntries(console);
     console.pause();
   }
-  if (SaveObstacle obstacle = whyCannotSave(kPhoneListFile);
+  if (SaveObstacle obstacle = files.whyCannotSave(kPhoneListFile);
       obstacle.kind != SaveObstacle::Kind::kNone) {
     console.print(kCannotSaveHere);
     if (obstacle.kind == SaveObstacle::Kind::kUnchangeable) {
@@ -155,7 +157,7 @@ int main(int argc, char** argv) {
     console.pause();
   }
   try {
-    return runMainMenu(console, [&] { return saveToFile(console, loaded); });
+    return runMainMenu(console, [&] { return saveToFile(console, files, loaded); });
   } catch (const std::bad_alloc&) {
     console.exitOutOfStorage();
   }

@@ -1,8 +1,9 @@
 // Files, as the phone book needs them of the operating system: an open file
 // to read or write, opening the phone list file for reading, keeping a
-// second run away from it, and the steps of replacing it whole. This is the
-// only seam between the program and the file system; no descriptor or
-// handle crosses it.
+// second run away from it, and the steps of replacing it whole. No
+// descriptor or handle crosses this seam. The store and the start reach
+// these functions only through FileSystem (file_system.h), which a test
+// can replace.
 //
 // file_posix.cpp and replace_file_posix.cpp keep these promises on a POSIX
 // system, with the Linux-only means in file_linux.cpp and their fallbacks
@@ -224,10 +225,10 @@ std::unique_ptr<SaveTarget> newSaveTarget();
 // kRefused. On kFailed and kRefused the new file is discarded and the old
 // one is as it was; on kFailed errno holds the error of the step that
 // failed. A rename that reported an error counts as done where the new
-// file is in place all the same.
+// file is in place all the same. `groupKept` as below.
 using MayReplace = std::function<bool()>;
 SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
-                       const MayReplace& mayReplace = nullptr);
+                       const MayReplace& mayReplace = nullptr, bool* groupKept = nullptr);
 
 // Writes a new file with `fill` and puts it in place of the file at `path`,
 // atomically, following symbolic links so that a link stays a link. Refuses

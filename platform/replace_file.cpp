@@ -18,10 +18,9 @@ bool putInPlace(SaveTarget& target) {
   return false;
 }
 
-}  // namespace
-
-SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
-                       const MayReplace& mayReplace) {
+// The steps of replaceFile, in their order.
+SaveResult replaceSteps(SaveTarget& target, const char* path, bool (*fill)(File&),
+                        const MayReplace& mayReplace) {
   if (!target.resolve(path)) return SaveResult::kFailed;
   File* file = target.create();
   bool whole = file != nullptr && fill(*file) && target.sync() && target.name() && target.close();
@@ -38,15 +37,21 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
   return target.syncDirectory() ? SaveResult::kSaved : SaveResult::kSavedNotSynced;
 }
 
-SaveResult replaceFile(const char* path, bool (*fill)(File&), const MayReplace& mayReplace,
-                       bool* groupKept) {
-  std::unique_ptr<SaveTarget> target = newSaveTarget();
-  SaveResult result = replaceFile(*target, path, fill, mayReplace);
+}  // namespace
+
+SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&),
+                       const MayReplace& mayReplace, bool* groupKept) {
+  SaveResult result = replaceSteps(target, path, fill, mayReplace);
   if (groupKept != nullptr) {
     bool inPlace = result == SaveResult::kSaved || result == SaveResult::kSavedNotSynced;
-    *groupKept = !inPlace || target->groupKept();
+    *groupKept = !inPlace || target.groupKept();
   }
   return result;
+}
+
+SaveResult replaceFile(const char* path, bool (*fill)(File&), const MayReplace& mayReplace,
+                       bool* groupKept) {
+  return replaceFile(*newSaveTarget(), path, fill, mayReplace, groupKept);
 }
 
 }  // namespace phonebook

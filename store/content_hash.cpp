@@ -96,8 +96,8 @@ std::ptrdiff_t HashingFile::writeSome(const char*, std::size_t) {
   return -1;
 }
 
-bool hashOfFile(const char* path, std::uint64_t& hash) {
-  OpenedFile opened = openRegularFile(path);
+bool hashOfFile(FileSystem& files, const char* path, std::uint64_t& hash) {
+  OpenedFile opened = files.openRegularFile(path);
   if (opened.result != OpenResult::kOpened) return false;
   ContentHash content;
   std::array<char, 64 * 1024> chunk;

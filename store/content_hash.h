@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/file.h"
+#include "platform/file_system.h"
 
 namespace phonebook {
 
@@ -57,8 +58,8 @@ class HashingFile final : public File {
   ContentHash hash_;
 };
 
-// The hash of the whole of the file at `path`, as ContentHash gives it;
-// false when it could not be opened and read to its end.
-bool hashOfFile(const char* path, std::uint64_t& hash);
+// The hash of the whole of the file at `path` in `files`, as ContentHash
+// gives it; false when it could not be opened and read to its end.
+bool hashOfFile(FileSystem& files, const char* path, std::uint64_t& hash);
 
 }  // namespace phonebook

@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "store/content_hash.h"
 #include "store/file_reading.h"
@@ -15,11 +16,11 @@ constexpr std::size_t kIoChunk = 64 * 1024;
 
 }  // namespace
 
-LoadedFile loadPhoneList(const char* path) {
+LoadedFile loadPhoneList(FileSystem& files, const char* path) {
   LoadedFile loaded;
-  OpenedFile opened = openRegularFile(path);
+  OpenedFile opened = files.openRegularFile(path);
   if (opened.result == OpenResult::kMissing) {
-    loaded.stamp = stampOfFile(path);  // a link that leads nowhere yet
+    loaded.stamp = files.stampOfFile(path);  // a link that leads nowhere yet
     return loaded;
   }
   if (opened.result == OpenResult::kNotOpened) {
@@ -37,7 +38,7 @@ LoadedFile loadPhoneList(const char* path) {
   loaded.hashed = true;
   loaded.hash = file.hash();
   loaded.stamp = before;
-  loaded.stamp.link = stampOfFile(path).link;
+  loaded.stamp.link = files.stampOfFile(path).link;
   return loaded;
 }
 
@@ -66,8 +67,9 @@ namespace {
 
 // How the file at `path` differs from the one that `loaded` describes, or
 // nullopt where it is that file still. `now` receives its stamp.
-std::optional<SaveOutcome> changeOf(const LoadedFile& loaded, const char* path, FileStamp& now) {
-  now = stampOfFile(path);
+std::optional<SaveOutcome> changeOf(FileSystem& files, const LoadedFile& loaded, const char* path,
+                                    FileStamp& now) {
+  now = files.stampOfFile(path);
   const FileStamp& was = loaded.stamp;
   if (!now.link.empty() && now.link != was.link) return SaveOutcome::kNowALink;
   if (now.exists != was.exists) return now.exists ? SaveOutcome::kCreated : SaveOutcome::kRemoved;
@@ -77,15 +79,16 @@ std::optional<SaveOutcome> changeOf(const LoadedFile& loaded, const char* path, 
   // Only the bytes tell the rest: a rewrite of the same size whose time of
   // modification was set back, or that fell within one tick of the clock
   // (and, from a change of access alone, that nothing changed).
-  if (now.statusChanged == was.statusChanged && !timesMayHideChange(now)) return std::nullopt;
+  if (now.statusChanged == was.statusChanged && !files.timesMayHideChange(now)) return std::nullopt;
   std::uint64_t hash = 0;
-  if (loaded.hashed && hashOfFile(path, hash) && hash == loaded.hash) return std::nullopt;
+  if (loaded.hashed && hashOfFile(files, path, hash) && hash == loaded.hash) return std::nullopt;
   return SaveOutcome::kChanged;
 }
 
 }  // namespace
 
-SaveOutcome savePhoneList(LoadedFile& loaded, const char* path, bool* groupKept) {
+SaveOutcome savePhoneList(FileSystem& files, LoadedFile& loaded, const char* path,
+                          bool* groupKept) {
   if (loaded.result != LoadResult::kLoaded && loaded.result != LoadResult::kMissing) {
     return SaveOutcome::kNotReadWhole;
   }
@@ -97,10 +100,11 @@ SaveOutcome savePhoneList(LoadedFile& loaded, const char* path, bool* groupKept)
   FileStamp now;
   errno = 0;
   auto mayReplace = [&] {
-    change = changeOf(loaded, path, now);
+    change = changeOf(files, loaded, path, now);
     return !change;
   };
-  SaveResult result = replaceFile(path, writePhoneList, mayReplace, groupKept);
+  SaveResult result =
+      replaceFile(*files.newSaveTarget(), path, writePhoneList, mayReplace, groupKept);
   switch (result) {
     case SaveResult::kSaved:
       return SaveOutcome::kSaved;
@@ -109,7 +113,7 @@ SaveOutcome savePhoneList(LoadedFile& loaded, const char* path, bool* groupKept)
     case SaveResult::kRefused:
       // The user is told, and may let this file be replaced.
       loaded.stamp = now;
-      loaded.hashed = now.exists && hashOfFile(path, loaded.hash);
+      loaded.hashed = now.exists && hashOfFile(files, path, loaded.hash);
       return *change;
     case SaveResult::kFailed:
       break;

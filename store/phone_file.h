@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "store/phone_list.h"
 
 namespace phonebook {
@@ -46,7 +47,7 @@ struct LoadedFile {
   std::optional<std::size_t> lostToldAt;
 };
 
-// Reads the phone list file at `path` into the phone book. The list comes
+// Reads the phone list file at `path` in `files` into the phone book. The list comes
 // out exactly as inserting the records one by one with insertSorted would
 // make it, equal names included, but in O(n log n). On kReadFailed the
 // records read before the failure are in the list; on kNoStorage the list
@@ -63,7 +64,7 @@ struct LoadedFile {
 // stamp, taken before it is read (a file that changed while it was read
 // gives kReadFailed), and where need be the hash of its bytes.
 // REQUIRES: the phone book is empty.
-LoadedFile loadPhoneList(const char* path = kPhoneListFile);
+LoadedFile loadPhoneList(FileSystem& files, const char* path = kPhoneListFile);
 
 // Writes every entry of the phone book, in list order, to `file`. Returns
 // false, with errno set, when any write fails.
@@ -83,7 +84,7 @@ enum class SaveOutcome {
   kNowALink,  // ... put a symbolic link in its place (LoadedFile::stamp.link)
 };
 
-// Replaces the phone list file at `path` with the phone book, as
+// Replaces the phone list file at `path` in `files` with the phone book, as
 // replaceFile does it: atomically, keeping who may use the file, following
 // links, never over a file that this user could not write. Refuses when the
 // file was not read whole.
@@ -100,7 +101,7 @@ enum class SaveOutcome {
 // seen too. `loaded` then takes the file as it is now, so that a second save replaces it unless it
 // changes again. On any outcome but the first two the old file is left exactly as it was.
 // `groupKept`, where given, is set as replaceFile sets it.
-SaveOutcome savePhoneList(LoadedFile& loaded, const char* path = kPhoneListFile,
+SaveOutcome savePhoneList(FileSystem& files, LoadedFile& loaded, const char* path = kPhoneListFile,
                           bool* groupKept = nullptr);
 
 }  // namespace phonebook

@@ -86,7 +86,9 @@ TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8OrUtf16IsFoundAsTypedAndSavedInCp
 
 // Another program's change is not overwritten unasked: the first 0 says
 // what happened to the file, and a second one replaces it. A change of
-// access alone is no change of the book.
+// access alone is no change of the book. Every refusal of the save has its
+// unit test on a fake file system; these runs show that the real files'
+// stamps, bytes and links tell each change, and what the user reads.
 TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) {
   const std::string since = "이 프로그램이 읽은 뒤에 다른 프로그램이 PhoneList.txt를 ";
   const std::string again =
@@ -101,9 +103,6 @@ TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) 
     const char* target;  // the file that the save wrote
   };
   const Case cases[] = {
-      {"rewritten", true,
-       [](const TempDir& dir) { writeFile(dir.file("PhoneList.txt"), "Lee 3\r\n"); }, changed,
-       "PhoneList.txt"},
       {"rewritten at the same size, its time set back", true,
        [](const TempDir& dir) {
          auto time = fs::last_write_time(dir.file("PhoneList.txt"));

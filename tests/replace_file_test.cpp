@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "tests/fake_file_system.h"
 #include "tests/memory_file.h"
 #include "tests/test_support.h"
 
@@ -17,57 +18,6 @@ namespace phonebook {
 namespace {
 
 using Steps = std::vector<std::string>;
-
-// Every step succeeds but `failing`, which fails with `error`; "renamed"
-// is a rename that reports `error` after it was done.
-class FakeSaveTarget final : public SaveTarget {
- public:
-  FakeSaveTarget(std::string failing, int error) : failing_(std::move(failing)), error_(error) {}
-
-  std::string old = "Ahn 1\r\n";  // the file in place
-  Steps steps;                    // the steps called, in order
-
-  bool resolve(const char*) override { return step("resolve"); }
-  File* create() override {
-    if (!step("create")) return nullptr;
-    made_ = std::make_unique<testing::MemoryFile>();
-    if (failing_ == "write") made_->writeError = error_;
-    return made_.get();
-  }
-  bool sync() override { return step("sync"); }
-  bool name() override { return step("name"); }
-  bool close() override { return step("close"); }
-  bool putInPlace() override {
-    if (!step("rename")) return false;
-    old = made_->content();
-    if (failing_ != "renamed") return true;
-    errno = error_;
-    return false;
-  }
-  bool inPlace() override {
-    steps.push_back("in place?");
-    errno = ENOENT;  // as a look that finds nothing leaves it
-    return old == made_->content();
-  }
-  bool syncDirectory() override { return step("sync directory"); }
-  void discard() override {
-    steps.push_back("discard");
-    errno = 0;  // as a removal that succeeds may leave it
-  }
-  bool groupKept() const override { return true; }
-
- private:
-  bool step(const char* name) {
-    steps.push_back(name);
-    if (failing_ != name) return true;
-    errno = error_;
-    return false;
-  }
-
-  std::string failing_;
-  int error_;
-  std::unique_ptr<testing::MemoryFile> made_;
-};
 
 bool fill(File& file) {
   return file.write("Kim 1\r\n", 7);
@@ -111,21 +61,24 @@ TEST(ReplaceFileTest, AFailedStepReportsItsErrorAndLeavesTheOldFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);
-    FakeSaveTarget target(c.failing, c.error);
+    testing::FakeFileSystem files;
+    files.put("PhoneList.txt", "Ahn 1\r\n");
+    files.failing = c.failing;
+    files.error = c.error;
     errno = 0;
     auto mayReplace = [&] {
-      target.steps.push_back("may replace");
+      files.steps.push_back("may replace");
       return c.failing != "may replace";
     };
-    EXPECT_EQ(replaceFile(target, "PhoneList.txt", fill, mayReplace), c.result);
-    EXPECT_EQ(target.steps, c.steps);
+    EXPECT_EQ(replaceFile(*files.newSaveTarget(), "PhoneList.txt", fill, mayReplace), c.result);
+    EXPECT_EQ(files.steps, c.steps);
     if (c.result == SaveResult::kFailed) {
       EXPECT_EQ(errno, c.error);
     }
     if (c.result == SaveResult::kFailed || c.result == SaveResult::kRefused) {
-      EXPECT_EQ(target.old, "Ahn 1\r\n");
+      EXPECT_EQ(files.files["PhoneList.txt"].content, "Ahn 1\r\n");
     } else {
-      EXPECT_EQ(target.old, "Kim 1\r\n");
+      EXPECT_EQ(files.files["PhoneList.txt"].content, "Kim 1\r\n");
     }
   }
 }
