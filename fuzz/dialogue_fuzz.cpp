@@ -24,12 +24,13 @@ void require(bool condition) {
 // Choice 0 saves into memory, after failing `failures` times first: a
 // failed save goes back to the menu, and the dialogue goes on from there.
 phonebook::SaveReport saveInMemory(int& failures) {
+  using Result = phonebook::SaveReport::Result;
   if (failures > 0) {
     --failures;
-    return {false, "No space left on device"};
+    return {failures % 2 == 0 ? Result::kFailed : Result::kRefused, "reason", "advice\n"};
   }
   phonebook::testing::MemoryFile file;
-  return {phonebook::writePhoneList(file), ""};
+  return {phonebook::writePhoneList(file) ? Result::kSaved : Result::kFailed, "", ""};
 }
 
 }  // namespace
