@@ -253,7 +253,7 @@ SaveResult replaceFile(SaveTarget& target, const char* path, bool (*fill)(File&)
 //
 // On kFailed errno holds the system error of the step that failed (on
 // Windows, the nearest errno to its Windows error: EACCES for a file
-// denied, or held open by another program, ENOSPC for a full disk, EROFS
+// denied, EBUSY for one held open by another program, ENOSPC for a full disk, EROFS
 // for a protected medium, EIO for any other).
 //
 // `groupKept`, where given, is set false when the new file in place could

@@ -35,9 +35,11 @@ bool isMissing(DWORD error) {
 bool failWith(DWORD error) {
   switch (error) {
     case ERROR_ACCESS_DENIED:
+      errno = EACCES;
+      break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      errno = EACCES;
+      errno = EBUSY;  // another program holds the file
       break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:

@@ -156,7 +156,22 @@ class WindowsSaveTarget final : public SaveTarget {
   // meanwhile is replaced.
   bool putInPlace() override {
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replacing_ ? MOVEFILE_REPLACE_EXISTING : 0);
-    return MoveFileExW(path_.c_str(), target_.c_str(), flags) || fail();
+    if (MoveFileExW(path_.c_str(), target_.c_str(), flags)) return true;
+    DWORD error = GetLastError();
+    // A file that another program holds open without sharing its deletion
+    // cannot be renamed over, and Windows says only "access denied": the
+    // file is asked for as a rename would take it, and refused as shared.
+    if (error == ERROR_ACCESS_DENIED && replacing_) {
+      HANDLE held = CreateFileW(target_.c_str(), DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (held == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_SHARING_VIOLATION) error = ERROR_SHARING_VIOLATION;
+      } else {
+        CloseHandle(held);
+      }
+    }
+    return failWith(error);
   }
 
   bool inPlace() override {

@@ -130,11 +130,12 @@ TEST(WindowsSaveTest, AFileHeldOpenByAnotherProgramIsNotReplacedAndNothingIsLeft
     HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    expectFailedSave(runPhonebook(dir.path(), script("1\nKim\n1\n0\n")), file, "Ahn 1\r\n");
+    expectFailedSave(runPhonebook(dir.path(), script("1\nKim\n1\n0\n")), file, "Ahn 1\r\n",
+                     cp949("다른 프로그램이 이 파일을 쓰고 있습니다."));
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
     errno = 0;
     EXPECT_EQ(replaceFile(file.c_str(), fill), SaveResult::kFailed);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(errno, EBUSY);
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"PhoneList.txt"});
     CloseHandle(held);
   }
