@@ -51,6 +51,10 @@ struct FileStamp {
   }
 };
 
+// The program reads and writes a file in pieces of this size, through a
+// buffer on the stack.
+inline constexpr std::size_t kIoChunk = 64 * 1024;
+
 // An open file. Reads and writes go on from where the last one ended. The
 // file is closed when the object goes.
 class File {

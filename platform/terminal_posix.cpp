@@ -1,4 +1,4 @@
-// The Linux terminal: standard input and output for the dialogue, edited a
+// A POSIX terminal: standard input and output for the dialogue, edited a
 // line at a time by the line editor where both are the terminal, ANSI
 // sequences to clear the screen, and the controlling terminal (/dev/tty) in
 // non-canonical mode for the key press that ends a pause.

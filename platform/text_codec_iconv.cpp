@@ -1,9 +1,9 @@
-// Conversion with glibc's iconv, which knows CP949 as Microsoft's code
-// page (Unified Hangul Code) and refuses every invalid, unmappable or
-// cut-off sequence: each is replaced, by "?" for the screen and by
-// kLostCharacter for what is typed and for a phone list file. The one part
-// of Windows' code page 949 that iconv lacks, its user-defined area, is
-// converted here.
+// Conversion with the system's iconv (glibc's on Linux), which knows CP949
+// as Microsoft's code page (Unified Hangul Code) and refuses every invalid,
+// unmappable or cut-off sequence: each is replaced, by "?" for the screen
+// and by kLostCharacter for what is typed and for a phone list file. The
+// one part of Windows' code page 949 that iconv lacks, its user-defined
+// area, is converted here.
 #include <iconv.h>
 
 #include <algorithm>

@@ -100,7 +100,7 @@ bool hashOfFile(FileSystem& files, const char* path, std::uint64_t& hash) {
   OpenedFile opened = files.openRegularFile(path);
   if (opened.result != OpenResult::kOpened) return false;
   ContentHash content;
-  std::array<char, 64 * 1024> chunk;
+  std::array<char, kIoChunk> chunk;
   for (;;) {
     std::ptrdiff_t got = opened.file->read(chunk.data(), chunk.size());
     if (got < 0) return false;

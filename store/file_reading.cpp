@@ -18,9 +18,6 @@
 namespace phonebook {
 namespace {
 
-// Reads go in pieces of this size, through a buffer on the stack.
-constexpr std::size_t kIoChunk = 64 * 1024;
-
 // What reading a file to its end gave.
 enum class ReadResult {
   kWhole,     // every byte was read and, where converted, held whole

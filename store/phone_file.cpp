@@ -9,13 +9,6 @@
 #include "store/file_reading.h"
 
 namespace phonebook {
-namespace {
-
-// Writes go in pieces of this size, through a buffer on the stack.
-constexpr std::size_t kIoChunk = 64 * 1024;
-
-}  // namespace
-
 LoadedFile loadPhoneList(FileSystem& files, const char* path) {
   LoadedFile loaded;
   OpenedFile opened = files.openRegularFile(path);
