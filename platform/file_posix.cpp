@@ -15,7 +15,9 @@
 #include <ctime>
 #include <string>
 
+#include "platform/directory.h"
 #include "platform/file.h"
+#include "platform/replace_file.h"
 #include "platform/temporary_name.h"
 
 namespace phonebook {

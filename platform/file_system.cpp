@@ -1,6 +1,9 @@
 // The real file system: the platform's own functions, behind FileSystem.
 #include "platform/file_system.h"
 
+#include "platform/directory.h"
+#include "platform/replace_file.h"
+
 namespace phonebook {
 namespace {
 

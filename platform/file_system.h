@@ -7,7 +7,9 @@
 
 #include <memory>
 
+#include "platform/directory.h"
 #include "platform/file.h"
+#include "platform/replace_file.h"
 
 namespace phonebook {
 

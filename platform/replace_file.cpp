@@ -1,5 +1,7 @@
 // The save's steps in their order, the same on every platform; what each
 // step does is the platform's (SaveTarget).
+#include "platform/replace_file.h"
+
 #include <cerrno>
 
 #include "platform/file.h"

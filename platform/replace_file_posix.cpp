@@ -15,6 +15,7 @@
 
 #include "platform/file.h"
 #include "platform/file_posix.h"
+#include "platform/replace_file.h"
 #include "platform/temporary_name.h"
 
 namespace phonebook {

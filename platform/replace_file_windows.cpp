@@ -18,6 +18,7 @@
 
 #include "platform/file.h"
 #include "platform/file_windows.h"
+#include "platform/replace_file.h"
 #include "platform/temporary_name.h"
 
 namespace phonebook {

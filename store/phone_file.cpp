@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/replace_file.h"
 #include "store/content_hash.h"
 #include "store/file_reading.h"
 

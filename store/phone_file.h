@@ -19,6 +19,7 @@
 
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "platform/replace_file.h"
 #include "store/phone_list.h"
 
 namespace phonebook {

@@ -14,7 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/directory.h"
 #include "platform/file_system.h"
+#include "platform/replace_file.h"
 #include "tests/memory_file.h"
 
 namespace phonebook::testing {

@@ -2,6 +2,8 @@
 // turn fails, and the save must report that step's error, discard the new
 // file, and leave the old one as it was; and the platform's own look at
 // what is in place.
+#include "platform/replace_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "platform/code_page_windows.h"
+#include "platform/directory.h"
 #include "platform/file.h"
+#include "platform/replace_file.h"
 #include "tests/phone_file_run.h"
 #include "tests/test_support.h"
 
