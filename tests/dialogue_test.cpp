@@ -25,7 +25,7 @@ const std::string kAddName = "\t\t[전화번호 입력]\n\n입력할 이름을 �
 const std::string kAdd = kAddName + "입력할 전화번호를 입력해주세요: ";
 const std::string kAdded = "\n\n전화번호를 저장완료하였습니다.\n\n";
 const std::string kAddRejected =
-    "\n\n이름이나 전화번호가 비어 있거나 공백이 있어 추가하지 않았습니다. 공백 없이 다시 "
+    "\n\n이름이나 전화번호가 비어 있거나 공백이 있어 추가하지 않았습니다.\n공백 없이 다시 "
     "입력하십시오.\n\n";
 const std::string kList = "\t\t [전화번호부 출력]\n\n[전화번호부]\n\n이름\t\t전화번호\n";
 const std::string kSearch = "\t\t [전화번호부 검색]\n\n\n\n검색할 이름을 입력하세요: ";
@@ -34,12 +34,12 @@ const std::string kItem = "수정할 항목을 선택하세요(1: 이름 / 2: �
 const std::string kEdit = "\t\t [전화번호부 수정]\n\n수정할 값을 입력하세요: ";
 const std::string kEdited = "\n수정성공\n";
 const std::string kEditRejected =
-    "\n새 값이 비어 있거나 공백이 있어 바꾸지 않았습니다. 공백 없이 다시 입력하십시오.\n";
+    "\n새 값이 비어 있거나 공백이 있어 바꾸지 않았습니다.\n공백 없이 다시 입력하십시오.\n";
 const std::string kAddLostRejected =
-    "\n\n이름이나 전화번호에 저장할 수 없는 글자가 있어 추가하지 않았습니다. 그 글자를 빼고 다시 "
+    "\n\n이름이나 전화번호에 저장할 수 없는 글자가 있어 추가하지 않았습니다.\n그 글자를 빼고 다시 "
     "입력하십시오.\n\n";
 const std::string kEditLostRejected =
-    "\n저장할 수 없는 글자가 있어 바꾸지 않았습니다. 그 글자를 빼고 다시 입력하십시오.\n";
+    "\n저장할 수 없는 글자가 있어 바꾸지 않았습니다.\n그 글자를 빼고 다시 입력하십시오.\n";
 const std::string kDelete = "\n\n삭제할 이름을 입력하세요: ";
 
 std::string foundFirst(const std::string& name, const std::string& phone) {

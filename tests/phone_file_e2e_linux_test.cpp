@@ -117,11 +117,11 @@ TEST(PhoneFileRunTest, TheStartWarnsOfFlagsAndStickyDirectoriesThatStopTheSave) 
   if (geteuid() != 0) GTEST_SKIP() << "needs root for chattr and to play two users";
   const std::string flagged = cp949(
       "\n\n이 폴더에는 PhoneList.txt를 저장할 수 없습니다: PhoneList.txt나 이 폴더에 바꾸지 "
-      "못하게 하는 표시(chattr +a 또는 +i)가 있습니다. 관리자에게 이 표시를 지워 달라고 "
+      "못하게 하는 표시(chattr +a 또는 +i)가 있습니다.\n관리자에게 이 표시를 지워 달라고 "
       "부탁하십시오.\n");
   const std::string others = cp949(
       "\n\n이 폴더에는 PhoneList.txt를 저장할 수 없습니다: PhoneList.txt는 다른 사용자의 "
-      "파일이고, 이 폴더에서는 파일의 주인만 파일을 지우거나 새 파일로 바꿀 수 있습니다. "
+      "파일이고, 이 폴더에서는 파일의 주인만 파일을 지우거나 새 파일로 바꿀 수 있습니다.\n"
       "파일의 주인에게 부탁하거나 다른 폴더에서 실행하십시오.\n");
   struct Case {
     const char* what;

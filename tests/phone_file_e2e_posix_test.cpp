@@ -92,7 +92,8 @@ TEST(PhoneFileRunTest, AFileAnEditorSavedInUtf8OrUtf16IsFoundAsTypedAndSavedInCp
 TEST(PhoneFileRunTest, AFileChangedByAnotherProgramIsReplacedOnlyAtASecondZero) {
   const std::string since = "이 프로그램이 읽은 뒤에 다른 프로그램이 PhoneList.txt를 ";
   const std::string again =
-      ".\n그래도 저장하려면 0을 다시 고르십시오. 그 프로그램이 한 일을 그대로 두려면 Ctrl-C를 눌러 "
+      ".\n그래도 저장하려면 0을 다시 고르십시오.\n그 프로그램이 한 일을 그대로 두려면 Ctrl-C를 "
+      "눌러 "
       "저장하지 않고 끝내십시오.\n";
   const std::string changed = since + "바꾸었습니다" + again;
   struct Case {
@@ -167,9 +168,10 @@ TEST(PhoneFileRunTest, ASecondRunIsRefusedWhileTheFirstWaitsAtTheMenu) {
                  },
                  "1\nAhn\n1\n0\n"};
   testing::Outcome outcome = runPhonebook(dir.path(), first);
-  EXPECT_EQ(second.output,
-            cp949("\n이 폴더의 전화번호부가 이미 다른 창에서 열려 있습니다. 그 창에서 끝낸 뒤 다시 "
-                  "실행하십시오.\n"));
+  EXPECT_EQ(
+      second.output,
+      cp949("\n이 폴더의 전화번호부가 이미 다른 창에서 열려 있습니다.\n그 창에서 끝낸 뒤 다시 "
+            "실행하십시오.\n"));
   EXPECT_EQ(second.status, 1);
   EXPECT_FALSE(savedMeanwhile);
   // The first goes on as if nothing happened, and saves.
@@ -212,7 +214,7 @@ TEST(PhoneFileRunTest, ASaveThatIsNotAllowedKeepsTheWorkUntilItIs) {
   const std::string cannot =
       cp949("\n\n이 폴더에는 PhoneList.txt를 저장할 수 없습니다: ") + testing::kNoPermission +
       cp949(
-          "\n원인을 해결하거나 다른 폴더에서 실행하십시오. 그대로 쓰면 바꾼 내용을 저장할 수 "
+          "\n원인을 해결하거나 다른 폴더에서 실행하십시오.\n그대로 쓰면 바꾼 내용을 저장할 수 "
           "없습니다.\n");
   for (const char* locked : {"directory", "file"}) {
     SCOPED_TRACE(locked);

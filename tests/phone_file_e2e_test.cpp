@@ -69,15 +69,15 @@ TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndSavedOnlyAtASecondZer
   // UTF-8 with a character that CP949 lacks, and a zero byte.
   const std::string before = "홍길동 010\r\nJosé 1\r\nB\0C 2\r\n"s;
   const std::string named = cp949(
-      "\n\nPhoneList.txt의 다음 항목에 이 프로그램이 저장할 수 없는 글자가 있어, 그 글자를 ?로 "
-      "바꾸어 읽었습니다.\n  2번째 줄: Jos? 1\n  3번째 줄: B?C 2\n"
-      "메뉴 4번(전화번호 수정)이나 5번(전화번호 삭제)으로 이 항목들을 고치거나 지우십시오. ?를 "
+      "\n\nPhoneList.txt의 다음 항목에 저장할 수 없는 글자가 있어 ?로 바꾸어 읽었습니다:\n"
+      "  2번째 줄: Jos? 1\n  3번째 줄: B?C 2\n"
+      "메뉴 4번(전화번호 수정)이나 5번(전화번호 삭제)으로 이 항목들을 고치거나 지우십시오.\n?를 "
       "넣은 채로 저장하려면 0을 두 번 고르십시오.\n");
   auto refused = [](int left) {
     return testing::kSaveRefused +
            cp949("?로 바뀐 글자가 든 항목이 " + std::to_string(left) +
                  "개 남아 있습니다.\n메뉴 4번(전화번호 수정)이나 5번(전화번호 삭제)으로 고치거나 "
-                 "지우십시오. ?를 넣은 채로 저장하려면 0을 다시 고르십시오.\n");
+                 "지우십시오.\n?를 넣은 채로 저장하려면 0을 다시 고르십시오.\n");
   };
   const struct {
     const char* then;       // after a first 0, which is refused

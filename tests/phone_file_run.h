@@ -20,7 +20,7 @@ inline const std::string kSaved = cp949("\n\n전화번호부를 저장합니다.
 inline const std::string kSaveFailed =
     kFileOpenFail + cp949("\n\n전화번호부를 저장하지 못했습니다: ");
 inline const std::string kSaveFailedAdvice =
-    cp949("\n원인을 해결한 뒤 0을 다시 고르십시오. 저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
+    cp949("\n원인을 해결한 뒤 0을 다시 고르십시오.\n저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
 inline const std::string kSaveRefused = cp949("\n\n전화번호부를 저장하지 않았습니다: ");
 // The reason of a failed save where this user may not write.
 inline const std::string kNoPermission = cp949("이 파일이나 폴더를 바꿀 권한이 없습니다.");
@@ -29,25 +29,25 @@ inline const std::string kChangesNotSaved = cp949("\n바꾼 내용을 저장하�
 // the old one's group.
 inline const std::string kGroupNotKept = cp949(
     "\nPhoneList.txt를 저장했지만, 이 사용자가 속하지 않은 원래 그룹은 지키지 "
-    "못했습니다. 새 파일은 지금의 그룹에 아무 권한도 주지 않습니다. 원래 그룹에 "
+    "못했습니다.\n새 파일은 지금의 그룹에 아무 권한도 주지 않습니다.\n원래 그룹에 "
     "돌려주려면 그 그룹에 속한 사용자나 관리자에게 chgrp를 부탁하십시오.\n");
 // What the start shows when a file is there but cannot be opened, or
 // cannot be read whole.
 inline const std::string kCannotOpenStart =
     kFileOpenFail +
     cp949(
-        "저장된 파일을 불러옵니다.\n\nPhoneList.txt가 있지만 파일로 열 수 없습니다. "
-        "폴더이거나 읽을 권한이 없는 파일일 수 있습니다. 그것을 덮어쓰지 않도록 "
-        "이번 실행에서는 저장하지 않습니다. 확인한 뒤 다시 실행하십시오.\n");
+        "저장된 파일을 불러옵니다.\n\nPhoneList.txt가 있지만 파일로 열 수 없습니다.\n"
+        "폴더이거나 읽을 권한이 없는 파일일 수 있습니다.\n그것을 덮어쓰지 않도록 "
+        "이번 실행에서는 저장하지 않습니다.\n확인한 뒤 다시 실행하십시오.\n");
 inline const std::string kCannotReadStart = cp949(
-    "저장된 파일을 불러옵니다.\n\nPhoneList.txt를 끝까지 읽지 못했습니다. 읽지 못한 항목을 "
-    "잃지 않도록 이번 실행에서는 저장하지 않습니다. 파일을 확인한 뒤 다시 실행하십시오.\n");
+    "저장된 파일을 불러옵니다.\n\nPhoneList.txt를 끝까지 읽지 못했습니다.\n읽지 못한 항목을 "
+    "잃지 않도록 이번 실행에서는 저장하지 않습니다.\n파일을 확인한 뒤 다시 실행하십시오.\n");
 // Why a save is refused after such a start.
 inline const std::string kNotReadWhole =
     kSaveRefused +
     cp949(
         "PhoneList.txt를 처음에 끝까지 읽지 못해, 저장하면 읽지 못한 항목을 잃습니다.\n이번 "
-        "실행에서는 저장할 수 없습니다. 저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
+        "실행에서는 저장할 수 없습니다.\n저장하지 않고 끝내려면 Ctrl-C를 누르십시오.\n");
 
 inline bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
