@@ -67,14 +67,13 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
       *to++ = static_cast<char>(*at++);
       continue;
     }
-    Utf8Lead lead = utf8Lead(*at);
-    if (lead.length < 2 || lead.length > 3 || end - at < lead.length) return refuse();
-    if (at[1] < lead.low || at[1] > lead.high) return refuse();
+    Utf8Char character =
+        utf8CharAt({reinterpret_cast<const char*>(at), static_cast<std::size_t>(end - at)});
+    if (!character.valid || character.length == 4) return refuse();
     char32_t codePoint;
-    if (lead.length == 2) {
+    if (character.length == 2) {
       codePoint = (*at & 0x1Fu) << 6 | (at[1] & 0x3Fu);
     } else {
-      if (at[2] < 0x80 || at[2] > 0xBF) return refuse();
       codePoint = (*at & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
       ++wideHere;
     }
@@ -82,7 +81,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     if (code == 0) return refuse();
     if (code >= 0x100) *to++ = static_cast<char>(code >> 8);
     *to++ = static_cast<char>(code & 0xFF);
-    at += lead.length;
+    at += character.length;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
   wide += wideHere;

@@ -33,9 +33,9 @@ void copyFitting(char* field, std::size_t fieldSize, std::string_view text) {
   field[length] = '\0';
 }
 
-std::size_t utf8CharLength(std::string_view text) {
+Utf8Char utf8CharAt(std::string_view text) {
   Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[0]));
-  if (lead.length <= 1) return 1;
+  if (lead.length <= 1) return {1, lead.length == 1};
   std::size_t length = 1;
   unsigned char low = lead.low;
   unsigned char high = lead.high;
@@ -46,7 +46,11 @@ std::size_t utf8CharLength(std::string_view text) {
     low = 0x80;
     high = 0xBF;
   }
-  return length;
+  return {length, length == static_cast<std::size_t>(lead.length)};
+}
+
+std::size_t utf8CharLength(std::string_view text) {
+  return utf8CharAt(text).length;
 }
 
 }  // namespace phonebook

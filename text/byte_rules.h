@@ -150,11 +150,22 @@ constexpr bool isContinuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
-// The bytes that the UTF-8 character at the start of `text` takes: its
-// length when it is whole and valid; otherwise the length of the longest
-// start of it that could still begin a valid character (at least one),
-// which counts as one invalid character.
+// The UTF-8 character at the start of a text, as every reader of UTF-8 in
+// the program takes it. It is valid when it is whole, in its shortest form,
+// no surrogate and nothing past U+10FFFF; then `length` is its bytes.
+// Otherwise `length` is the longest start of it that could still begin a
+// valid character (at least one byte), which counts as one invalid
+// character: where that start runs to the end of the text, the character
+// may only be cut off.
+struct Utf8Char {
+  std::size_t length;
+  bool valid;
+};
+
 // REQUIRES: text is not empty.
+Utf8Char utf8CharAt(std::string_view text);
+
+// utf8CharAt(text).length. REQUIRES: text is not empty.
 std::size_t utf8CharLength(std::string_view text);
 
 }  // namespace phonebook
