@@ -1,7 +1,6 @@
 #include "store/encoding_detection.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include "text/byte_rules.h"
@@ -66,8 +65,6 @@ const char* Utf8Detector::continueCut(const char* at, const char* end) {
 }
 
 void Utf8Detector::feed(std::string_view piece) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
   const char* at = piece.data();
   const char* end = at + piece.size();
   if (cutLength_ > 0 && at < end) at = continueCut(at, end);
@@ -80,15 +77,6 @@ void Utf8Detector::feed(std::string_view piece) {
       lineInvalid_ = false;
       continue;
     }
-    while (end - at >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      if (word & kHighs) break;
-      std::uint64_t feeds = word ^ (kOnes * '\n');
-      if (lineWide_ > 0 && ((feeds - kOnes) & ~feeds & kHighs) != 0) endLine();
-      at += 8;
-    }
-    if (at == end) break;
     if (static_cast<unsigned char>(*at) < 0x80) {
       if (*at++ == '\n') endLine();
       continue;

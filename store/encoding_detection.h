@@ -52,9 +52,8 @@ FileEncoding unmarkedUtf16(std::string_view start);
 // breaks the rules: such a character rarely counts. So a CP949 file passes
 // only where, besides, no other character of it breaks them.
 //
-// A run of ASCII is passed eight bytes at a time, and the rest of a line
-// with an invalid sequence at once, so that a CP949 file pays little for
-// the question.
+// The rest of a line with an invalid sequence is passed at once, so that a
+// CP949 file pays little for the question.
 class Utf8Detector {
  public:
   void feed(std::string_view piece);
