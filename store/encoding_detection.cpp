@@ -1,7 +1,6 @@
 #include "store/encoding_detection.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include "text/byte_rules.h"
@@ -43,11 +42,32 @@ FileEncoding unmarkedUtf16(std::string_view start) {
   return FileEncoding::kCp949;
 }
 
+const char* Utf8Detector::continueCut(const char* at, const char* end) {
+  char bytes[4];
+  std::memcpy(bytes, cut_, cutLength_);
+  std::size_t added = std::min(sizeof bytes - cutLength_, static_cast<std::size_t>(end - at));
+  std::memcpy(bytes + cutLength_, at, added);
+  const std::size_t had = cutLength_;
+  Utf8Char character = utf8CharAt({bytes, had + added});
+  cutLength_ = 0;
+  if (character.valid) {
+    takeValid(character);
+  } else if (character.length == had + added) {
+    // Cut off again, by the end of this piece.
+    std::memcpy(cut_ + had, at, added);
+    cutLength_ = had + added;
+    return end;
+  } else {
+    // The byte that broke it is taken with the line.
+    invalid();
+  }
+  return at + (character.length - had);
+}
+
 void Utf8Detector::feed(std::string_view piece) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
   const char* at = piece.data();
   const char* end = at + piece.size();
+  if (cutLength_ > 0 && at < end) at = continueCut(at, end);
   while (at < end) {
     if (lineInvalid_) {
       // Nothing more of the line counts: on to the next.
@@ -57,43 +77,24 @@ void Utf8Detector::feed(std::string_view piece) {
       lineInvalid_ = false;
       continue;
     }
-    if (needed_ > 0) {
-      unsigned char byte = static_cast<unsigned char>(*at);
-      if (byte < low_ || byte > high_) {
-        // The character is cut off; the byte is taken with the line.
-        invalid();
-        continue;
-      }
-      ++at;
-      --needed_;
-      lineWide_ += needed_ == 0 && length_ >= 3;
-      low_ = 0x80;
-      high_ = 0xBF;
+    if (static_cast<unsigned char>(*at) < 0x80) {
+      if (*at++ == '\n') endLine();
       continue;
     }
-    while (end - at >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      if (word & kHighs) break;
-      std::uint64_t feeds = word ^ (kOnes * '\n');
-      if (lineWide_ > 0 && ((feeds - kOnes) & ~feeds & kHighs) != 0) endLine();
-      at += 8;
-    }
-    if (at == end) break;
-    unsigned char byte = static_cast<unsigned char>(*at++);
-    if (byte < 0x80) {
-      if (byte == '\n') endLine();
-      continue;
-    }
-    Utf8Lead lead = utf8Lead(byte);
-    if (lead.length == 0) {
+    std::size_t left = static_cast<std::size_t>(end - at);
+    Utf8Char character = utf8CharAt({at, left});
+    if (character.valid) {
+      takeValid(character);
+      at += character.length;
+    } else if (character.length == left && utf8Lead(static_cast<unsigned char>(*at)).length > 1) {
+      // Cut off by the end of the piece: the next goes on with it.
+      std::memcpy(cut_, at, left);
+      cutLength_ = left;
+      break;
+    } else {
+      // The bytes that broke it are taken with the line.
       invalid();
-      continue;
     }
-    length_ = lead.length;
-    needed_ = lead.length - 1;
-    low_ = lead.low;
-    high_ = lead.high;
   }
 }
 
@@ -124,7 +125,7 @@ void Utf8Detector::passConverted(std::string_view piece, std::size_t wide) {
 
 bool Utf8Detector::isUtf8(std::size_t lines) const {
   // A character cut off at the end leaves its line invalid.
-  bool cut = needed_ > 0;
+  bool cut = cutLength_ > 0;
   std::size_t wide = wide_ + (cut ? 0 : lineWide_);
   std::size_t needed = (invalidLines_ + cut) * kValidPerInvalid;
   return wide > 0 && needed <= wide && needed <= lines;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "text/byte_rules.h"
 #include "text/encodings.h"
 
 namespace phonebook {
@@ -51,9 +52,8 @@ FileEncoding unmarkedUtf16(std::string_view start);
 // breaks the rules: such a character rarely counts. So a CP949 file passes
 // only where, besides, no other character of it breaks them.
 //
-// A run of ASCII is passed eight bytes at a time, and the rest of a line
-// with an invalid sequence at once, so that a CP949 file pays little for
-// the question.
+// The rest of a line with an invalid sequence is passed at once, so that a
+// CP949 file pays little for the question.
 class Utf8Detector {
  public:
   void feed(std::string_view piece);
@@ -86,10 +86,14 @@ class Utf8Detector {
     ++invalidLines_;
     lineInvalid_ = true;
     lineWide_ = 0;
-    needed_ = 0;
-    low_ = 0x80;
-    high_ = 0xBF;
+    cutLength_ = 0;
   }
+  // Takes the valid character at the start of a line's rest.
+  void takeValid(const Utf8Char& character) { lineWide_ += character.length >= 3; }
+  // Goes on with the character that the last piece cut off, from `at`:
+  // where the piece's first bytes complete it, or show it invalid. Returns
+  // where the rest of the piece starts.
+  const char* continueCut(const char* at, const char* end);
   // A valid line ends: its characters count.
   void endLine() {
     wide_ += lineWide_;
@@ -100,13 +104,9 @@ class Utf8Detector {
   std::size_t lineWide_ = 0;      // those of the line being read, while it is valid
   std::size_t invalidLines_ = 0;  // lines with an invalid sequence
   bool lineInvalid_ = false;      // the line being read is one of them
-  int length_ = 0;                // bytes of the current character
-  int needed_ = 0;                // continuation bytes still owed by it
-  // The range the next continuation byte must fall in: narrower than
-  // 0x80..0xBF after some leads, to refuse overlong forms, surrogates and
-  // code points past U+10FFFF.
-  unsigned char low_ = 0x80;
-  unsigned char high_ = 0xBF;
+  // The start of a character that the end of the last piece cut off.
+  char cut_[3] = {};
+  std::size_t cutLength_ = 0;
 };
 
 }  // namespace phonebook

@@ -1,7 +1,6 @@
 #include "store/piece_conversion.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "text/byte_rules.h"
 
@@ -40,7 +39,6 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
 bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
                         std::string& out, std::size_t& wide) {
   if (table.empty()) return false;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
   const std::size_t start = out.size();
   // No character takes more bytes in CP949 than in UTF-8.
   out.resize(start + text.size());
@@ -53,28 +51,17 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     return false;
   };
   while (at < end) {
-    if (end - at >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      if ((word & kHighs) == 0) {
-        std::memcpy(to, at, 8);
-        at += 8;
-        to += 8;
-        continue;
-      }
-    }
     if (*at < 0x80) {
       *to++ = static_cast<char>(*at++);
       continue;
     }
-    Utf8Lead lead = utf8Lead(*at);
-    if (lead.length < 2 || lead.length > 3 || end - at < lead.length) return refuse();
-    if (at[1] < lead.low || at[1] > lead.high) return refuse();
+    Utf8Char character =
+        utf8CharAt({reinterpret_cast<const char*>(at), static_cast<std::size_t>(end - at)});
+    if (!character.valid || character.length == 4) return refuse();
     char32_t codePoint;
-    if (lead.length == 2) {
+    if (character.length == 2) {
       codePoint = (*at & 0x1Fu) << 6 | (at[1] & 0x3Fu);
     } else {
-      if (at[2] < 0x80 || at[2] > 0xBF) return refuse();
       codePoint = (*at & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
       ++wideHere;
     }
@@ -82,7 +69,7 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     if (code == 0) return refuse();
     if (code >= 0x100) *to++ = static_cast<char>(code >> 8);
     *to++ = static_cast<char>(code & 0xFF);
-    at += lead.length;
+    at += character.length;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
   wide += wideHere;

@@ -6,61 +6,14 @@
 // is kept as "?" and its record remembered as one that lost a character.
 #pragma once
 
-#include <algorithm>
-#include <array>
-#include <bit>
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "platform/memory.h"
 #include "store/phone_list.h"
-#include "text/byte_rules.h"
 
 namespace phonebook {
-
-// isWhiteSpace as a table, for the token scan.
-inline constexpr auto kSeparators = [] {
-  std::array<bool, 256> table{};
-  for (int byte = 0; byte < 256; ++byte)
-    table[byte] = isWhiteSpace(static_cast<unsigned char>(byte));
-  return table;
-}();
-
-inline bool isSeparator(char byte) {
-  return kSeparators[static_cast<unsigned char>(byte)];
-}
-
-// The end of the token that starts at `at`: the first separator before
-// `end`, or `end`. Eight bytes at a time: only a byte below 0x21 can be
-// white space, and a word without one is passed whole. Sets `control` where
-// the token holds a byte below 0x20, as a zero byte is.
-inline const char* tokenEnd(const char* at, const char* end, bool& control) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
-  // The first byte in memory must be the lowest of the word, for a borrow
-  // runs only towards higher bytes, that is later ones.
-  if constexpr (std::endian::native == std::endian::little) {
-    while (end - at >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      // The high bit of the first byte below 0x21 is set, and none before it.
-      std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighs;
-      if (low == 0) {
-        at += 8;
-        continue;
-      }
-      at += std::countr_zero(low) / 8;
-      if (isSeparator(*at)) return at;
-      control = true;  // a control byte, which is part of the token
-      ++at;
-    }
-  }
-  for (; at < end && !isSeparator(*at); ++at) control |= static_cast<unsigned char>(*at) < 0x20;
-  return at;
-}
 
 // The bytes of a token worth keeping: one more than the larger field holds,
 // so that the cut to a field sees the character that straddles its end.
@@ -92,47 +45,16 @@ class RecordReader {
 
   // Forgets every record, to take the file again from its start. The room
   // already made is kept.
-  void restart() {
-    texts_.truncate(0);
-    tokenLength_ = 0;
-    haveName_ = false;
-    records_ = 0;
-    line_ = 1;
-    endsLine_ = true;
-    lost_.clear();
-  }
+  void restart();
 
   // Takes the next `size` bytes of the file. A token that lies within them
   // is taken where it lies; only one that runs on from one piece into the
   // next is gathered in token_.
-  void feed(const char* data, std::size_t size) {
-    const char* end = data + size;
-    const char* at = data;
-    while (at < end) {
-      const char* start = at;
-      bool control = false;
-      at = tokenEnd(at, end, control);
-      std::size_t length = static_cast<std::size_t>(at - start);
-      if (tokenLength_ > 0 || at == end) {
-        gather(start, length);
-        if (at == end) break;
-        endGathered();
-      } else if (length > 0) {
-        endToken({start, std::min(length, kTokenKeep)}, control);
-      }
-      for (; at < end && isSeparator(*at); ++at) line_ += *at == '\n';
-    }
-    if (size > 0) endsLine_ = end[-1] == '\n';
-    fileLeft_ -= std::min(fileLeft_, size);
-  }
+  void feed(const char* data, std::size_t size);
 
   // Ends the input: a token that the file ends with is complete, and a name
   // left without a number is dropped.
-  void finish() {
-    if (tokenLength_ > 0) endGathered();
-    if (haveName_) texts_.truncate(recordStart_);
-    haveName_ = false;
-  }
+  void finish();
 
   // name, number, name, number, ...: each a length byte and the bytes,
   // with room for a whole field after the last text.
@@ -150,42 +72,12 @@ class RecordReader {
 
  private:
   // Adds `size` bytes to the token gathered in token_, keeping what fits.
-  void gather(const char* bytes, std::size_t size) {
-    if (tokenLength_ < kTokenKeep) {
-      std::memcpy(token_ + tokenLength_, bytes, std::min(size, kTokenKeep - tokenLength_));
-    }
-    tokenLength_ += size;
-  }
-  void endGathered() {
-    endToken({token_, std::min(tokenLength_, kTokenKeep)}, true);
-    tokenLength_ = 0;
-  }
+  void gather(const char* bytes, std::size_t size);
+  void endGathered();
   // Takes a whole token, of which at most kTokenKeep bytes are kept; it may
   // hold a zero byte only where `control` is set. The usual token, which
   // fits its field, lost nothing and has room, goes straight in.
-  void endToken(std::string_view token, bool control) {
-    if (!haveName_) {
-      recordStart_ = texts_.size();
-      recordLine_ = line_;
-      recordLost_ = 0;
-    }
-    char kept[kTokenKeep];
-    std::size_t field = haveName_ ? kPhoneSize : kNameSize;
-    // Room for a whole field after the last text, which the loader copies.
-    if (control || token.size() >= field ||
-        texts_.size() + 1 + token.size() + kPhoneSize > texts_.room()) {
-      token = prepared(token, field, kept);
-    }
-    texts_.append(static_cast<char>(token.size()));
-    texts_.append(token);
-    if (!haveName_) {
-      haveName_ = true;
-      return;
-    }
-    haveName_ = false;
-    ++records_;
-    if (recordLost_ != 0) lost_.push_back({recordStart_, recordLine_, recordLost_});
-  }
+  void endToken(std::string_view token, bool control);
   // The token cut to its field, with "?" for a zero byte (in `kept`), and
   // room for it.
   std::string_view prepared(std::string_view token, std::size_t field, char* kept);

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <string_view>
 
 namespace phonebook {
@@ -25,59 +23,11 @@ constexpr bool isControlByte(unsigned char byte) {
 // True when a terminal shows `text` as it is, as the usual names and
 // numbers are: printable ASCII only (0x20..0x7E), or KS X 1001 characters
 // only (every byte 0xA1..0xFE, in pairs, as a name in Hangul is). Eight
-// bytes at a time, and inline: a list of a million entries asks it two
-// million times.
-inline bool isShownAsItIs(std::string_view text) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
-  if (text.empty()) return true;
-  // KS X 1001 bytes are printable ASCII other than the space with the high
-  // bit set: with it flipped, the same test takes both.
-  const bool wide = static_cast<unsigned char>(text[0]) >= 0x80;
-  if (wide && text.size() % 2 != 0) return false;
-  const std::uint64_t flip = wide ? kHighs : 0;
-  const std::uint64_t lowest = kOnes * (wide ? 0x21 : 0x20);
-  // A byte with the high bit; a byte below the lowest, which borrows into
-  // its high bit (a borrow can mark further bytes, but only after a byte
-  // that truly matched); or 0x7F, which becomes zero when xored with it.
-  auto refused = [&](std::uint64_t word) {
-    word ^= flip;
-    std::uint64_t del = word ^ (kOnes * 0x7F);
-    return ((word | ((word - lowest) & ~word) | ((del - kOnes) & ~del)) & kHighs) != 0;
-  };
-  auto wordAt = [&](std::size_t at) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + at, 8);
-    return word;
-  };
-  if (text.size() < 8) {
-    // The bytes after bytes that pass ('a', or 0xE1 when flipped).
-    std::uint64_t word = (kOnes * 'a') ^ flip;
-    for (char byte : text) word = word << 8 | static_cast<unsigned char>(byte);
-    return !refused(word);
-  }
-  for (std::size_t at = 0; at + 8 < text.size(); at += 8) {
-    if (refused(wordAt(at))) return false;
-  }
-  // The last eight bytes, which may overlap the words before.
-  return !refused(wordAt(text.size() - 8));
-}
+// bytes at a time: a list of a million entries asks it two million times.
+bool isShownAsItIs(std::string_view text);
 
-// True when every byte of `text` is below 0x80. Eight bytes at a time, as
-// isShownAsItIs.
-inline bool isAscii(std::string_view text) {
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
-  std::size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + at, 8);
-    if (word & kHighs) return false;
-  }
-  for (; at < text.size(); ++at) {
-    if (static_cast<unsigned char>(text[at]) >= 0x80) return false;
-  }
-  return true;
-}
+// True when every byte of `text` is below 0x80.
+bool isAscii(std::string_view text);
 
 // True when `byte` opens a two-byte CP949 character (0x81..0xFE).
 constexpr bool isLeadByte(unsigned char byte) {
@@ -150,11 +100,22 @@ constexpr bool isContinuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
-// The bytes that the UTF-8 character at the start of `text` takes: its
-// length when it is whole and valid; otherwise the length of the longest
-// start of it that could still begin a valid character (at least one),
-// which counts as one invalid character.
+// The UTF-8 character at the start of a text, as every reader of UTF-8 in
+// the program takes it. It is valid when it is whole, in its shortest form,
+// no surrogate and nothing past U+10FFFF; then `length` is its bytes.
+// Otherwise `length` is the longest start of it that could still begin a
+// valid character (at least one byte), which counts as one invalid
+// character: where that start runs to the end of the text, the character
+// may only be cut off.
+struct Utf8Char {
+  std::size_t length;
+  bool valid;
+};
+
 // REQUIRES: text is not empty.
+Utf8Char utf8CharAt(std::string_view text);
+
+// utf8CharAt(text).length. REQUIRES: text is not empty.
 std::size_t utf8CharLength(std::string_view text);
 
 }  // namespace phonebook
