@@ -101,6 +101,9 @@ TEST_F(PhoneFileTest, Utf8AndUtf16FilesLoadAsTheirCp949Form) {
       {withEmoji, withMarks, 572},
       // The first character past ASCII comes after the first piece.
       {"Ahn 1\n" + std::string(70000, ' ') + "홍길동 2\n", "Ahn 1\n홍길동 2\n", 0},
+      // With a mark, the UTF-16 of U+E0100 (DB40 DD00) runs from the first
+      // piece into the next.
+      {"a" + std::string(32765, ' ') + "\U000E0100x 2\n", "a ?x 2\n", 1},
   };
   for (const auto& book : books) {
     loadText(cp949(book.asCp949));

@@ -162,6 +162,7 @@ TEST(ReadNumberTest, ReadsANumberAndDiscardsItsLine) {
       {"+\nnext", NumberRead::kNotANumber, 99, "next"},
       {"- 3\nnext", NumberRead::kNotANumber, 99, "next"},
       {"2147483648\nnext", NumberRead::kNotANumber, 99, "next"},
+      {"21474836470\nnext", NumberRead::kNotANumber, 99, "next"},
       {"-2147483649\nnext", NumberRead::kNotANumber, 99, "next"},
       {"99999999999999999999999\nnext", NumberRead::kNotANumber, 99, "next"},
       {"", NumberRead::kEndOfInput, 99, ""},
