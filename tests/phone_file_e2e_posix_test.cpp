@@ -42,6 +42,16 @@ using testing::script;
 using testing::TempDir;
 using testing::writeFile;
 
+// The help names the manual page that the package installs.
+TEST(HelpTest, NamesTheManualPage) {
+  TempDir dir;
+  testing::Run run = script("");
+  run.argument = "-h";
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  EXPECT_NE(outcome.output.find(cp949("자세한 설명: man phonebook\n")), std::string::npos);
+  EXPECT_TRUE(endsWith(outcome.output, "More: man phonebook\n")) << outcome.output;
+}
+
 TEST(PhoneFileRunTest, ANewFileGetsThePermissionsOfAnyNewFile) {
   TempDir dir;
   EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);

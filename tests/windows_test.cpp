@@ -26,6 +26,19 @@ using testing::script;
 using testing::TempDir;
 using testing::writeFile;
 
+// The help names the README beside phonebook.exe: Windows has no manual
+// pages.
+TEST(HelpTest, NamesTheReadmeBesideTheProgram) {
+  TempDir dir;
+  testing::Run run = script("");
+  run.argument = "-h";
+  testing::Outcome outcome = runPhonebook(dir.path(), run);
+  EXPECT_NE(outcome.output.find(cp949("자세한 설명: phonebook.exe와 같은 폴더의 README.md\n")),
+            std::string::npos)
+      << outcome.output;
+  EXPECT_EQ(outcome.output.find("man phonebook"), std::string::npos);
+}
+
 TEST(CodePageTest, Cp949AndUtf16BothWays) {
   struct Case {
     const char* what;
