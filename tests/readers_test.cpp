@@ -56,8 +56,8 @@ TEST(ReadLineTest, KeepsTheWholeLineAndNeverTheNext) {
       {"a\tb\x7f\x01\nnext", 30, "a\tb"},             // ... but the tab
       {"K\x1b[Dim\x1b[1;5C\x1bOH\nnext", 30, "Kim"},  // escape sequences go whole
       {"a\x1b\x1b\x01"
-       "b\nnext",
-       30, "ab"},  // and a lone ESC
+       "b\x1b\xB0\xA1\nnext",
+       30, "ab\xB0\xA1"},  // and a lone ESC, whatever follows it
       {"n\x1b]0;title\x07"
        "1\x1bPq#0\x1b\\"
        "2\x1bx3\nnext",
