@@ -61,6 +61,7 @@ TEST(PhoneFileRunTest, NoFileStartsEmptyAndZeroWritesAnEmptyFile) {
   testing::Outcome outcome = runPhonebook(dir.path(), script("0\n"));
   EXPECT_EQ(outcome.output.substr(0, kFileOpenFail.size()), kFileOpenFail);
   EXPECT_TRUE(endsWith(outcome.output, kSaved));
+  EXPECT_EQ(outcome.errors, "");  // nothing to say of a group that no file had
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(readFile(dir.file("PhoneList.txt")), "");
 }
