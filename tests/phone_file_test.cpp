@@ -430,6 +430,7 @@ TEST(EncodingRulesTest, EachRuleHoldsAtItsLimits) {
       {book(2, 200, 199), false},
       {book(0, 100, 99) + "\xEA\xB0", true},  // a character cut off at the end
       {book(0, 100, 98) + "\xEA\xB0", false},
+      {book(0, 99, 100) + "\xEA\xB0", false},  // the cut character does not count
   };
   for (const auto& c : utf8) {
     // Whole, and a byte at a time: where the pieces are cut changes nothing.
