@@ -262,11 +262,13 @@ TEST(TerminalTest, KeysEditTheLineByWholeCharacters) {
   }
 }
 
+// Prompts, each with the keys that answer it.
+using Steps = std::vector<std::pair<std::string, std::string>>;
+
 // Answers each prompt of `steps` once it is shown and the line editor has
 // the terminal; false, with what was shown in `screen`, at the first that
 // does not come.
-bool answer(int master, const std::vector<std::pair<std::string, std::string>>& steps,
-            std::string& screen) {
+bool answer(int master, const Steps& steps, std::string& screen) {
   for (const auto& [prompt, keys] : steps) {
     std::size_t at = screen.size();
     screen += readUntil(master, prompt, 10);
@@ -279,6 +281,15 @@ bool answer(int master, const std::vector<std::pair<std::string, std::string>>& 
 
 const std::string kMenuPrompt = "선택해주세요: ", kUtf8PausePrompt = "누르십시오 . . . ";
 const std::string kNamePrompt = "이름을 입력해주세요: ", kPhonePrompt = "전화번호를 입력해주세요: ";
+// Kim 010 added, and the pause after it taken.
+const Steps kAddKim = {
+    {kMenuPrompt, "1\r"}, {kNamePrompt, "Kim\r"}, {kPhonePrompt, "010\r"}, {kUtf8PausePrompt, "k"}};
+
+// The steps of `first`, then those of `then`.
+Steps operator+(Steps first, const Steps& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
 
 // Up brings back the answers of the same kind only: at a name prompt the
 // names typed before, not the menu's choices or the numbers.
@@ -289,17 +300,13 @@ TEST(TerminalTest, EachKindOfPromptHasItsOwnHistory) {
   ASSERT_GE(child, 0);
   std::string screen;
   ASSERT_TRUE(answer(master,
-                     {{kMenuPrompt, "1\r"},
-                      {kNamePrompt, "Kim\r"},
-                      {kPhonePrompt, "010\r"},
-                      {kUtf8PausePrompt, "k"},
-                      {kMenuPrompt, "1\r"},
-                      {kNamePrompt, "\x1b[A\r"},
-                      {kPhonePrompt, "\x1b[A1\r"},
-                      {kUtf8PausePrompt, "k"},
-                      {kMenuPrompt,
-                       "\x1b[A\x7f"
-                       "0\r"}},
+                     kAddKim + Steps{{kMenuPrompt, "1\r"},
+                                     {kNamePrompt, "\x1b[A\r"},
+                                     {kPhonePrompt, "\x1b[A1\r"},
+                                     {kUtf8PausePrompt, "k"},
+                                     {kMenuPrompt,
+                                      "\x1b[A\x7f"
+                                      "0\r"}},
                      screen))
       << screen;
   readUntil(master, "저장합니다.", 10);
@@ -319,14 +326,7 @@ TEST(TerminalTest, ASignalAfterAChangeSaysItWasNotSaved) {
     pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8"}, master);
     ASSERT_GE(child, 0);
     std::string screen;
-    ASSERT_TRUE(answer(master,
-                       {{kMenuPrompt, "1\r"},
-                        {kNamePrompt, "Kim\r"},
-                        {kPhonePrompt, "010\r"},
-                        {kUtf8PausePrompt, "k"},
-                        {kMenuPrompt, ""}},
-                       screen))
-        << screen;
+    ASSERT_TRUE(answer(master, kAddKim + Steps{{kMenuPrompt, ""}}, screen)) << screen;
     EXPECT_EQ(screen.find(notSaved), std::string::npos);
     if (signal == SIGINT) {
       ASSERT_EQ(write(master, "\x03", 1), 1);  // Ctrl-C, at the line editor
