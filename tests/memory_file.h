@@ -1,6 +1,6 @@
 // A File held in memory, for the tests and the fuzz targets: it reads and
 // writes a string, and can be made to move few bytes at a time, to be
-// interrupted, or to fail its writes, as a disk or a pipe would.
+// interrupted, or to fail its reads or writes, as a disk or a pipe would.
 #pragma once
 
 #include <algorithm>
@@ -23,6 +23,7 @@ class MemoryFile final : public File {
   std::size_t piece = static_cast<std::size_t>(-1);  // the most one call moves
   bool interrupted = false;  // every other call fails with EINTR, first one first
   int writeError = 0;        // errno of every write, none when 0
+  std::size_t readable = static_cast<std::size_t>(-1);  // bytes read before reads fail (EIO)
 
   FileStamp stamp() override {
     FileStamp stamp;
@@ -39,7 +40,11 @@ class MemoryFile final : public File {
  protected:
   std::ptrdiff_t readSome(char* buffer, std::size_t size) override {
     if (interrupt()) return -1;
-    std::size_t got = std::min({size, piece, content_.size() - at_});
+    if (at_ >= readable) {
+      errno = EIO;
+      return -1;
+    }
+    std::size_t got = std::min({size, piece, content_.size() - at_, readable - at_});
     std::memcpy(buffer, content_.data() + at_, got);
     at_ += got;
     return static_cast<std::ptrdiff_t>(got);

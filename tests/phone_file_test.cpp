@@ -459,6 +459,23 @@ TEST_F(PhoneFileTest, OddTokensLongTokensAndZeroBytes) {
   EXPECT_EQ(contents(), (Items{"Ahn:1"}));
   clearList();
 
+  // A file whose reading fails after its first piece ends where the reading
+  // did, as at its end: the number cut there is whole. In ASCII, CP949 and
+  // UTF-8 alike.
+  for (const auto& [first, expected] :
+       {std::pair{"Ahn"s, Items{"Ahn:1", "Lee:2"}},
+        std::pair{cp949("홍길동"), Items{"Lee:2", cp949("홍길동:1")}},
+        std::pair{"홍길동"s, Items{"Lee:2", cp949("홍길동:1")}}}) {
+    SCOPED_TRACE(first);
+    const std::string start = first + " 1";
+    testing::MemoryFile failing(start + std::string(kIoChunk - start.size() - 5, ' ') +
+                                "Lee 23\r\n");
+    failing.readable = kIoChunk;
+    EXPECT_EQ(readPhoneList(failing), LoadResult::kReadFailed);
+    EXPECT_EQ(contents(), expected);
+    clearList();
+  }
+
   // Longer than the fields: cut to 29 and 49 bytes, never inside a character.
   std::string longName = "a"s + cp949("가나다라마바사아자차카타파하가");  // 31 bytes
   loadText(longName + " " + std::string(80, '7') + "\nNext 1\n");
