@@ -1,5 +1,6 @@
 // Seeing the save's new file where there is no /proc: without unnamed files
-// it is named from the start, so it shows in the directory.
+// it is named from the start, so it shows in the directory. Nor is it
+// marked: a leftover is known by its name.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -28,6 +29,12 @@ bool signalDuringSave(pid_t child, const std::string& directory, int signal) {
       return false;
     }
   }
+}
+
+const bool kLeftoversAreMarked = false;
+
+bool markAsTemporary(const std::string&) {
+  return true;
 }
 
 }  // namespace phonebook::testing

@@ -1,6 +1,9 @@
-// Seeing the save's new file open on Linux, unnamed or not, in /proc.
+// Seeing the save's new file open on Linux, unnamed or not, in /proc; the
+// mark of its new file.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include <filesystem>
 #include <string>
@@ -30,6 +33,15 @@ bool signalDuringSave(pid_t child, const std::string& directory, int signal) {
       return false;
     }
   }
+}
+
+const bool kLeftoversAreMarked = true;
+
+bool markAsTemporary(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  const std::string number = std::to_string(info.st_ino);
+  return setxattr(path.c_str(), "user.phonebook.temporary", number.data(), number.size(), 0) == 0;
 }
 
 }  // namespace phonebook::testing
