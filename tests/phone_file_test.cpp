@@ -148,8 +148,11 @@ TEST(ConversionTest, TheTableConvertsAsThePlatformsConverter) {
   std::string whole;
   convertToCp949(text, FileEncoding::kUtf8, whole);
   EXPECT_EQ(alone, whole);
-  // Where the platform makes a table (not on Windows), Hangul is in it.
+  // Where the platform makes a table (not on Windows), Hangul is in it;
+  // without one, the platform's converter takes every text.
   EXPECT_TRUE(cp949Table().empty() || text.size() > 2350 * 3);
+  std::size_t wide = 0;
+  EXPECT_FALSE(convertUtf8ByTable("\uAC00", {}, alone, wide));
 }
 
 // Every conversion of this system, written out: each CP949 code (a byte,
