@@ -6,11 +6,11 @@
 // than anything the records could need.
 //
 // Bytes that are UTF-8, UTF-16 or UTF-32 by their mark or their content
-// stand for their conversion to CP949, made here by iconv in one piece. The
-// same input is also fed as UTF-8, the way an editor would have saved its
-// CP949, and must load to the very same list. No zero byte ever reaches an
-// entry: each is a "?" whose entry is marked, as is each lost character.
-#include <iconv.h>
+// stand for their conversion to CP949, made by iconv in one piece (the
+// model of the rules: fuzz/file_encoding_model.h). The same input is also
+// fed as UTF-8, the way an editor would have saved its CP949, and must load
+// to the very same list. No zero byte ever reaches an entry: each is a "?"
+// whose entry is marked, as is each lost character.
 #include <sanitizer/allocator_interface.h>
 
 #include <algorithm>
@@ -22,9 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz/utf8_model.h"
+#include "fuzz/file_encoding_model.h"
 #include "platform/text_codec.h"
-#include "store/encoding_detection.h"
 #include "store/file_reading.h"
 #include "store/phone_file.h"
 #include "store/record_reader.h"
@@ -34,6 +33,11 @@
 
 namespace {
 
+using fuzz_model::AsCp949;
+using fuzz_model::asCp949;
+using fuzz_model::converted;
+using fuzz_model::sampleOf;
+using fuzz_model::utf16ByRule;
 using phonebook::PhoneEntry;
 
 void require(bool condition) {
@@ -86,135 +90,11 @@ phonebook::LoadResult load(phonebook::File& file) {
   return phonebook::readPhoneList(file);
 }
 
-// `in` converted from `from` to `to` by iconv in one piece; false when any
-// of it could not be.
-bool converted(std::string_view in, const char* from, const char* to, std::string& out) {
-  iconv_t converter = iconv_open(to, from);
-  require(converter != reinterpret_cast<iconv_t>(-1));
-  out.assign(4 * in.size() + 16, '\0');
-  char* source = const_cast<char*>(in.data());
-  size_t sourceLeft = in.size();
-  char* target = out.data();
-  size_t room = out.size();
-  size_t result = iconv(converter, &source, &sourceLeft, &target, &room);
-  iconv_close(converter);
-  out.resize(out.size() - room);
-  return result != static_cast<size_t>(-1);
-}
-
 // True when `bytes` holds a byte that, in valid UTF-8, starts a character
 // of three bytes or more.
 bool hasWideLead(std::string_view bytes) {
   return std::any_of(bytes.begin(), bytes.end(),
                      [](char c) { return static_cast<unsigned char>(c) >= 0xE0; });
-}
-
-// Whether a file without a mark that is not UTF-16 is UTF-8: it holds a
-// valid character of three bytes or more, and its lines that are not valid
-// UTF-8 number at most one for each hundred lines and for each hundred
-// characters of three bytes or more on valid lines. Each line is decoded
-// here by iconv, and its code points counted.
-bool isUtf8ByRule(std::string_view file) {
-  iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
-  require(converter != reinterpret_cast<iconv_t>(-1));
-  size_t lines = 0, invalidLines = 0, wide = 0;
-  for (size_t start = 0; start < file.size();) {
-    size_t end = std::min(file.find('\n', start), file.size());
-    std::string_view line = file.substr(start, end - start);
-    start = end + 1;
-    ++lines;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    std::vector<char32_t> codes(line.size() + 1);
-    char* source = const_cast<char*>(line.data());
-    size_t sourceLeft = line.size();
-    char* target = reinterpret_cast<char*>(codes.data());
-    size_t room = codes.size() * sizeof(char32_t);
-    if (iconv(converter, &source, &sourceLeft, &target, &room) == static_cast<size_t>(-1)) {
-      ++invalidLines;
-      continue;
-    }
-    codes.resize(codes.size() - room / sizeof(char32_t));
-    wide += std::count_if(codes.begin(), codes.end(), [](char32_t code) { return code >= 0x800; });
-  }
-  iconv_close(converter);
-  return wide > 0 && invalidLines * 100 <= wide && invalidLines * 100 <= lines;
-}
-
-// How a file without a mark is taken for UTF-16, by the stated rule: in its
-// first 64 KiB (`sample`), a white space character and at least one unit in
-// eight are ASCII characters with a zero byte beside them, all on one side
-// (a side that the other does not outnumber; little endian first).
-phonebook::FileEncoding utf16ByRule(std::string_view sample) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(sample.data());
-  const size_t units = sample.size() / 2;
-  size_t ascii[2] = {0, 0};  // little endian, big endian
-  bool spaced[2] = {false, false};
-  for (size_t i = 0; i < units; ++i) {
-    const unsigned first = bytes[2 * i], second = bytes[2 * i + 1];
-    const unsigned codes[2] = {first | second << 8, first << 8 | second};
-    for (int side = 0; side < 2; ++side) {
-      if (codes[side] == 0 || codes[side] > 0x7F) continue;
-      ++ascii[side];
-      spaced[side] =
-          spaced[side] || std::strchr(" \t\n\v\f\r", static_cast<int>(codes[side])) != nullptr;
-    }
-  }
-  if (spaced[0] && ascii[0] >= (units + 7) / 8 && ascii[0] >= ascii[1]) {
-    return phonebook::FileEncoding::kUtf16Le;
-  }
-  if (spaced[1] && ascii[1] >= (units + 7) / 8 && ascii[1] >= ascii[0]) {
-    return phonebook::FileEncoding::kUtf16Be;
-  }
-  return phonebook::FileEncoding::kCp949;
-}
-
-// What a file stands for: its bytes as CP949, whether it could be held
-// whole, and whether it is CP949 as it stands.
-struct AsCp949 {
-  std::string text;
-  bool whole = true;
-  bool asItStands = true;
-};
-
-// What the loader looks at to tell UTF-16 without a mark: the start of the
-// file as it is fed, padding included.
-std::string sampleOf(std::string_view file) {
-  std::string sample(file.substr(0, phonebook::kEncodingSample));
-  sample.resize(phonebook::kEncodingSample, ' ');
-  return sample;
-}
-
-AsCp949 asCp949(std::string_view file, phonebook::FileEncoding unmarked) {
-  using namespace std::string_view_literals;
-  const char* from = nullptr;
-  if (file.starts_with("\xFF\xFE\0\0"sv) || file.starts_with("\0\0\xFE\xFF"sv)) {
-    from = file[0] == '\xFF' ? "UTF-32LE" : "UTF-32BE";
-    file.remove_prefix(4);
-  } else if (file.starts_with("\xEF\xBB\xBF")) {
-    from = "UTF-8";
-    file.remove_prefix(3);
-  } else if (file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF")) {
-    from = file[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
-    file.remove_prefix(2);
-  } else if (unmarked != phonebook::FileEncoding::kCp949) {
-    from = unmarked == phonebook::FileEncoding::kUtf16Le ? "UTF-16LE" : "UTF-16BE";
-  } else if (isUtf8ByRule(file)) {
-    // UTF-8 but for a few lines, or not at all: in one piece, with a lost
-    // character (a zero byte) for each invalid sequence and each character
-    // that CP949 lacks.
-    AsCp949 result;
-    result.text = fuzz_model::toCp949(file);
-    result.asItStands = false;
-    return result;
-  }
-  AsCp949 result;
-  if (from == nullptr) {
-    result.text = file;
-  } else {
-    result.whole = converted(file, from, "CP949", result.text);
-    result.asItStands = false;
-  }
-  return result;
 }
 
 // The list that one-by-one insertion makes of the same bytes: tokens split
