@@ -104,7 +104,7 @@ void RecordReader::endGathered() {
   tokenLength_ = 0;
 }
 
-void RecordReader::endToken(std::string_view token, bool control) {
+inline void RecordReader::endToken(std::string_view token, bool control) {
   if (!haveName_) {
     recordStart_ = texts_.size();
     recordLine_ = line_;

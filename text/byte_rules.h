@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace phonebook {
@@ -24,7 +26,42 @@ constexpr bool isControlByte(unsigned char byte) {
 // numbers are: printable ASCII only (0x20..0x7E), or KS X 1001 characters
 // only (every byte 0xA1..0xFE, in pairs, as a name in Hangul is). Eight
 // bytes at a time: a list of a million entries asks it two million times.
-bool isShownAsItIs(std::string_view text);
+// Defined here, so that the list's loop can inline it.
+inline bool isShownAsItIs(std::string_view text) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  if (text.empty()) return true;
+  // KS X 1001 bytes are printable ASCII other than the space with the high
+  // bit set: with it flipped, the same test takes both.
+  const bool wide = static_cast<unsigned char>(text[0]) >= 0x80;
+  if (wide && text.size() % 2 != 0) return false;
+  const std::uint64_t flip = wide ? kHighs : 0;
+  const std::uint64_t lowest = kOnes * (wide ? 0x21 : 0x20);
+  // A byte with the high bit; a byte below the lowest, which borrows into
+  // its high bit (a borrow can mark further bytes, but only after a byte
+  // that truly matched); or 0x7F, which becomes zero when xored with it.
+  auto refused = [&](std::uint64_t word) {
+    word ^= flip;
+    std::uint64_t del = word ^ (kOnes * 0x7F);
+    return ((word | ((word - lowest) & ~word) | ((del - kOnes) & ~del)) & kHighs) != 0;
+  };
+  auto wordAt = [&](std::size_t at) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    return word;
+  };
+  if (text.size() < 8) {
+    // The bytes after bytes that pass ('a', or 0xE1 when flipped).
+    std::uint64_t word = (kOnes * 'a') ^ flip;
+    for (char byte : text) word = word << 8 | static_cast<unsigned char>(byte);
+    return !refused(word);
+  }
+  for (std::size_t at = 0; at + 8 < text.size(); at += 8) {
+    if (refused(wordAt(at))) return false;
+  }
+  // The last eight bytes, which may overlap the words before.
+  return !refused(wordAt(text.size() - 8));
+}
 
 // True when every byte of `text` is below 0x80.
 bool isAscii(std::string_view text);
@@ -112,8 +149,22 @@ struct Utf8Char {
   bool valid;
 };
 
-// REQUIRES: text is not empty.
-Utf8Char utf8CharAt(std::string_view text);
+// REQUIRES: text is not empty. Defined here, where the readers of a
+// UTF-8 file can inline it: they ask it for every character of the file.
+constexpr Utf8Char utf8CharAt(std::string_view text) {
+  Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[0]));
+  if (lead.length <= 1) return {1, lead.length == 1};
+  const std::size_t wanted = static_cast<std::size_t>(lead.length);
+  if (text.size() < 2) return {1, false};
+  unsigned char second = static_cast<unsigned char>(text[1]);
+  if (second < lead.low || second > lead.high) return {1, false};
+  std::size_t length = 2;
+  while (length < wanted && length < text.size() &&
+         isContinuation(static_cast<unsigned char>(text[length]))) {
+    ++length;
+  }
+  return {length, length == wanted};
+}
 
 // utf8CharAt(text).length. REQUIRES: text is not empty.
 std::size_t utf8CharLength(std::string_view text);
