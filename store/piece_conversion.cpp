@@ -1,6 +1,7 @@
 #include "store/piece_conversion.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "text/byte_rules.h"
 
@@ -39,6 +40,7 @@ std::size_t wholeCharsLength(std::string_view text, FileEncoding encoding) {
 bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>& table,
                         std::string& out, std::size_t& wide) {
   if (table.empty()) return false;
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
   const std::size_t start = out.size();
   // No character takes more bytes in CP949 than in UTF-8.
   out.resize(start + text.size());
@@ -51,6 +53,17 @@ bool convertUtf8ByTable(std::string_view text, const std::vector<std::uint16_t>&
     return false;
   };
   while (at < end) {
+    // Eight bytes of ASCII, as the numbers and Latin names are, go over at once.
+    if (end - at >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      if ((word & kHighs) == 0) {
+        std::memcpy(to, at, 8);
+        at += 8;
+        to += 8;
+        continue;
+      }
+    }
     if (*at < 0x80) {
       *to++ = static_cast<char>(*at++);
       continue;
