@@ -227,6 +227,15 @@ TEST(ConsoleTest, OutputIsConvertedWhereTheTerminalIsNotCp949) {
     latin1.print(cp949("불러옵니다. 홍길동"));
   }
   EXPECT_EQ(latin1Terminal.output(), "??????????. ??????");
+
+  // A terminal whose encoding shifts between character sets is shifted back
+  // at the end of each text.
+  ScriptedTerminal shiftingTerminal("");
+  {
+    Console shifting(shiftingTerminal, "ISO-2022-KR");
+    shifting.print(cp949("홍길동"));
+  }
+  EXPECT_EQ(shiftingTerminal.output(), "\x1b$)C\x0eH+1f5?\x0f");
 }
 
 }  // namespace
