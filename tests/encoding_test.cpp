@@ -168,6 +168,10 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
       {"김\xFF 1" + std::string(70000, ' ') + lines(200, "홍길동 010\n"),
        items({{cp949("김?:1")}, Items(200, cp949("홍길동:010"))}),
        {1}},
+      // ... where that piece is ASCII but for one byte of 0x80.
+      {"Ahn\x80 1" + std::string(70000, ' ') + lines(200, "홍길동 010\n"),
+       items({{"Ahn?:1"}, Items(200, cp949("홍길동:010"))}),
+       {1}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(loadText(c.file), LoadResult::kLoaded) << c.file;
