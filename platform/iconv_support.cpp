@@ -18,13 +18,12 @@ char32_t userAreaCodePoint(std::string_view cp949) {
 }
 
 LazyConverter::~LazyConverter() {
-  if (converter_ != kNoConverter) iconv_close(converter_);
+  if (converter_ && *converter_ != kNoConverter) iconv_close(*converter_);
 }
 
 iconv_t LazyConverter::get() {
-  if (!tried_) converter_ = iconv_open(to_.c_str(), from_.c_str());
-  tried_ = true;
-  return converter_;
+  if (!converter_) converter_ = iconv_open(to_.c_str(), from_.c_str());
+  return *converter_;
 }
 
 // Appends the CP949 form of the character at the start of `text` to `out`

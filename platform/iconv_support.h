@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,8 +54,7 @@ class LazyConverter {
  private:
   std::string to_;
   std::string from_;
-  iconv_t converter_ = kNoConverter;
-  bool tried_ = false;
+  std::optional<iconv_t> converter_;  // none until the first get()
 };
 
 // Appends the CP949 form of the character at the start of `text` to `out`
