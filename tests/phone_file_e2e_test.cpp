@@ -111,6 +111,7 @@ TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndSavedOnlyAtASecondZer
     EXPECT_EQ(outcome.output.find(kSaveFailed), std::string::npos);
     EXPECT_TRUE(endsWith(outcome.output, kSaved));
     EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.errors, "");  // a refusal says nothing there, of a group neither
     EXPECT_EQ(readFile(dir.file("PhoneList.txt")), c.after + cp949("홍길동 010\r\n"));
   }
 }
@@ -144,6 +145,7 @@ TEST(PhoneFileRunTest, AFileThatCouldNotBeReadIsNeverReplaced) {
   EXPECT_EQ(outcome.output.substr(0, testing::kCannotOpenStart.size()), testing::kCannotOpenStart);
   EXPECT_NE(outcome.output.find(testing::kNotReadWhole), std::string::npos);
   EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.errors, "");
   EXPECT_TRUE(fs::is_directory(dir.file("PhoneList.txt")));
   EXPECT_EQ(readFile(dir.file("PhoneList.txt/keep")), "x");
 }
