@@ -47,6 +47,7 @@ pid_t startOnTerminal(const TempDir& dir, const TerminalRun& run, int& master) {
     setenv(run.localeVariable, run.locale.c_str(), 1);
     if (!run.localePath.empty()) setenv("LOCPATH", run.localePath.c_str(), 1);
     setenv("TERM", run.term.c_str(), 1);
+    if (run.ignored != 0) std::signal(run.ignored, SIG_IGN);
     termios settings;
     if (run.readsReturnAtOnce && tcgetattr(STDERR_FILENO, &settings) == 0) {
       settings.c_cc[VMIN] = settings.c_cc[VTIME] = 0;

@@ -32,6 +32,7 @@ struct TerminalRun {
   // The terminal as another program may leave it: a read there in raw mode
   // returns at once, with nothing (VMIN and VTIME 0).
   bool readsReturnAtOnce = false;
+  int ignored = 0;  // a signal the program is started to ignore, as nohup does SIGHUP
 };
 
 // Starts the program in `dir` with a new pseudo-terminal as its controlling

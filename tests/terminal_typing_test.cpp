@@ -138,6 +138,25 @@ TEST(TerminalTest, ASignalAfterAChangeSaysItWasNotSaved) {
   }
 }
 
+// A signal at the first menu, before any pause, puts the terminal back
+// too; one that the program was started to ignore (nohup's SIGHUP) stays
+// ignored.
+TEST(TerminalTest, ASignalBeforeAnyPauseAndAnIgnoredOne) {
+  testing::TempDir dir;
+  int master = -1;
+  pid_t child = startOnTerminal(dir, {.locale = "C.UTF-8", .ignored = SIGHUP}, master);
+  ASSERT_GE(child, 0);
+  std::string screen;
+  ASSERT_TRUE(answer(master, {{kMenuPrompt, ""}}, screen)) << screen;
+  kill(child, SIGHUP);
+  readUntil(master, "never printed", 0.3);
+  EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "ended by a signal it was to ignore";
+  kill(child, SIGTERM);
+  EXPECT_EQ(waitForExit(child), 128 + SIGTERM);
+  EXPECT_TRUE(terminalIsCooked(master));
+  close(master);
+}
+
 // The terminal's encoding, as the locale names it, decides what is shown,
 // what typed text means, whether lines are edited, and what one key at the
 // pause is; a key at the pause is taken whole, and nothing of it is left
