@@ -116,6 +116,23 @@ TEST(PhoneFileRunTest, EntriesThatLostACharacterAreNamedAndSavedOnlyAtASecondZer
   }
 }
 
+// The start names at most twenty of the entries that lost a character, and
+// says how many more there are.
+TEST(PhoneFileRunTest, TheStartNamesAtMostTwentyEntriesThatLostACharacter) {
+  for (int lost : {20, 21}) {
+    SCOPED_TRACE(lost);
+    TempDir dir;
+    std::string book;
+    for (int i = 10; i < 10 + lost; ++i) book.append("N").append(std::to_string(i)) += "\0 1\r\n"s;
+    writeFile(dir.file("PhoneList.txt"), book);
+    const std::string output = runPhonebook(dir.path(), script("")).output;
+    EXPECT_NE(output.find(cp949("  20번째 줄: N29? 1\n")), std::string::npos) << output;
+    EXPECT_EQ(output.find(cp949("번째 줄: N30?")), std::string::npos) << output;
+    EXPECT_EQ(output.find(cp949("  외 1개\n")) != std::string::npos, lost == 21) << output;
+    EXPECT_EQ(output.find(cp949("  외 ")) != std::string::npos, lost == 21) << output;
+  }
+}
+
 // A UTF-8 book with an invalid byte on one line of its hundred is read as
 // UTF-8: only that entry lost a character, and once it is deleted the save
 // writes every entry in CP949, the one added in the run among them.
