@@ -120,8 +120,14 @@ TEST_F(PhoneFileTest, TheUserDefinedAreaIsWindowsOwn) {
     std::string utf8;
     std::string cp949;  // kept, or "?" for lost
   } cases[] = {
-      {"\uE000", "\xC9\xA1"}, {"\uE05D", "\xC9\xFE"}, {"\uE05E", "\xFE\xA1"},
-      {"\uE0BB", "\xFE\xFE"}, {"\uE0BC", "?"},
+      {"\uE000", "\xC9\xA1"},
+      {"\uE05D", "\xC9\xFE"},
+      {"\uE05E", "\xFE\xA1"},
+      {"\uE0BB", "\xFE\xFE"},
+      {"\uE0BC", "?"},
+      // Past U+FFFF, where no CP949 character is: 𐐀's last three bytes are
+      // those of А (U+0410) in a character of three.
+      {"\U00010400", "?"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cp949);
