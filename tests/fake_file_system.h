@@ -200,10 +200,11 @@ class FakeSaveTarget final : public SaveTarget {
   bool groupKept() const override { return files_.groupKept; }
 
  private:
+  // A step that fails without an error of its own leaves errno as it was.
   bool step(const char* name) {
     files_.steps.push_back(name);
     if (files_.failing != name) return true;
-    errno = files_.error;
+    if (files_.error != 0) errno = files_.error;
     return false;
   }
 
