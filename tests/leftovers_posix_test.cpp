@@ -51,6 +51,7 @@ TEST(PhoneFileRunTest, TheStartRemovesOnlyTheLeftoversOfThisUsersSaves) {
       {".phonebook-20261210", kPlain, false},                // a dated backup
       {".phonebook-abcdefgh", kPlain, false},                // older versions' leftover
       {".phonebook-abcdefghijkl.tmp", kMarked, false},       // not mixed
+      {".phonebook-abcdef123456.tmp", kMarked, false},       // no capital
       {".phonebook-AB3DEF6HIJ9K.tmp", kMarked, false},
       {".phonebook-Ab3d-f6hIj9k.tmp", kMarked, false},  // not letters and digits only
       {".phonebook-Ab3dEf6hIj9k.tmp~", kMarked, false},

@@ -151,6 +151,8 @@ TEST(TerminalTest, ADumbTerminalGetsNoEscapeSequence) {
   close(master);
   EXPECT_NE(screen.find(cp949("잘못된 입력입니다.")), std::string::npos) << screen;
   EXPECT_EQ(screen.find('\x1b'), std::string::npos) << screen;
+  // Nothing clears the screen there: the key ends the pause's line.
+  EXPECT_NE(screen.find(kPausePrompt + "\r\n"), std::string::npos) << screen;
 }
 
 }  // namespace
