@@ -304,6 +304,11 @@ TEST(PhoneFileRunTest, ALinkPlantedByAnotherUserInASharedDirectoryIsNotFollowed)
   ASSERT_EQ(lchown(dir.file("shared/PhoneList.txt").c_str(), 65534, 65534), 0);
   testing::Outcome outcome = runPhonebook(dir.file("shared"), script("0\n"));
   expectFailedSave(outcome, dir.file("victim"), "secret\n");
+  // The start says so before any work is done.
+  EXPECT_NE(outcome.output.find(cp949("이 폴더에는 PhoneList.txt를 저장할 수 없습니다: ") +
+                                testing::kNoPermission),
+            std::string::npos)
+      << outcome.output;
 }
 
 TEST(PhoneFileRunTest, ADirectoryThatCannotBeSyncedStillSaves) {
