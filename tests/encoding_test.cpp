@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "store/encoding_detection.h"
 #include "store/file_reading.h"
 #include "store/phone_file.h"
@@ -171,6 +172,14 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
       // ... where that piece is ASCII but for one byte of 0x80.
       {"Ahn\x80 1" + std::string(70000, ' ') + lines(200, "홍길동 010\n"),
        items({{"Ahn?:1"}, Items(200, cp949("홍길동:010"))}),
+       {1}},
+      // Its last line counts too where it is all that the last read brings:
+      // one invalid line in exactly a hundred.
+      {[&] {
+         std::string text = "김\xFF 1\n" + lines(97, "홍길동 010\n");
+         return text + std::string(kIoChunk - 1 - text.size(), ' ') + "\nx";
+       }(),
+       items({{cp949("김?:1")}, Items(97, cp949("홍길동:010"))}),
        {1}},
   };
   for (const auto& c : cases) {
