@@ -8,10 +8,12 @@
 
 #include <cerrno>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/temporary_name.h"
 #include "tests/fake_file_system.h"
 #include "tests/memory_file.h"
 #include "tests/test_support.h"
@@ -123,6 +125,20 @@ TEST(FileTest, ReadsAndWritesWholeThroughShortAndInterruptedCalls) {
   errno = 0;
   EXPECT_FALSE(file.write("x", 1));
   EXPECT_EQ(errno, ENOSPC);
+}
+
+// Every name made for a new file is one that the next start knows as a
+// leftover's (capitals, small letters and digits, each at least once), and
+// none comes twice.
+TEST(TemporaryNameTest, EveryNameMadeIsKnownAsALeftoversName) {
+  constexpr std::size_t kNames = 20000;
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < kNames; ++i) {
+    const std::string name = temporaryFileName();
+    ASSERT_TRUE(isTemporaryFileName(name)) << name;
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), kNames);
 }
 
 }  // namespace
