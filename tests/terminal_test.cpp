@@ -145,6 +145,8 @@ TEST(TerminalTest, ADumbTerminalGetsNoEscapeSequence) {
   std::string screen = readUntil(master, cp949("선택해주세요: "), 10);
   ASSERT_EQ(write(master, "7\r", 2), 2);
   screen += readUntil(master, kPausePrompt, 10);
+  // Once the pause has the terminal: a key typed before would be echoed.
+  for (int tries = 0; tries < 500 && terminalIsCooked(master); ++tries) usleep(10000);
   ASSERT_EQ(write(master, "k0\r", 3), 3);
   screen += readUntil(master, cp949("저장합니다."), 10);
   EXPECT_EQ(waitForExit(child), 0);
