@@ -268,6 +268,13 @@ TEST(PhoneFileRunTest, TheFilesGroupIsKeptForTheUsersWhoShareIt) {
   EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);
   ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
   EXPECT_EQ(info.st_gid, 0u);
+
+  // Root saving another user's file gives it back to its owner.
+  ASSERT_EQ(chown(dir.file("PhoneList.txt").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(runPhonebook(dir.path(), script("0\n")).status, 0);
+  ASSERT_EQ(stat(dir.file("PhoneList.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
 }
 
 // nobody saves a file of group adm, and is not in it: the new file's group
