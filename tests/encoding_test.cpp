@@ -135,6 +135,10 @@ TEST_F(PhoneFileTest, OnlyUnmistakableFilesAreConverted) {
       {"Lee\xFF 2\n김 3\n" + lines(33, "홍길동 1\n") + lines(65, "Ahn 1\n"),
        items({Items(65, "Ahn:1"), {"Lee?:2", cp949("김:3")}, Items(33, cp949("홍길동:1"))}),
        {1}},
+      // ... the last line's too, where no line break ends it.
+      {"Lee\xFF 2\n김 3\n" + lines(32, "홍길동 1\n") + lines(65, "Ahn 1\n") + "홍길동 1",
+       items({Items(65, "Ahn:1"), {"Lee?:2", cp949("김:3")}, Items(33, cp949("홍길동:1"))}),
+       {1}},
       {"김\xFF 2\n" + lines(33, "홍길동 1\n") + lines(66, "Ahn 1\n"),
        items({Items(66, "Ahn:1"), {"김\xFF:2"}, Items(33, "홍길동:1")}),
        {}},
