@@ -8,12 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/iconv_support.h"
 #include "platform/text_codec.h"

@@ -1,7 +1,6 @@
 #include "text/byte_rules.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 namespace phonebook {
