@@ -27,14 +27,14 @@ TEST(ByteRulesTest, OnlyBytesThatBeginACp949CharacterAreShown) {
   // CP949 adds, at the edges of their trail byte ranges.
   for (std::string_view text :
        {"A", "~", "\xB0\xA1", "\xFE\xFE", "\xC9\xA1", "\x81\x41", "\x81\xFE", "\xA1\x5A",
-        "\xA1\xA0", "\xC6\x41", "\xC6\x52", "\xC7\xA1"}) {
+        "\xA1\x61", "\xA1\x7A", "\xA1\xA0", "\xC6\x41", "\xC6\x52", "\xC7\xA1"}) {
     EXPECT_EQ(cp949ShownLength(text), text.size()) << ::testing::PrintToString(text);
   }
   // Controls, bytes that begin no character (0x9B is CSI to some
   // terminals), and lead bytes without a trail byte that fits them.
   for (std::string_view text :
-       {"\x7F", "\x1B[", "\x80", "\xFF", "\x9B\x31", "\xB0", "\xB0 ", "\xA1\x5B", "\xC5\x80\x80",
-        "\xC6\x40", "\xC6\x53", "\xC6\x81", "\xC7\x41", "\xC7\xA0"}) {
+       {"\x7F", "\x1B[", "\x80", "\xFF", "\x9B\x31", "\xB0", "\xB0 ", "\xA1\x5B", "\xA1\x60",
+        "\xA1\x7B", "\xC5\x80\x80", "\xC6\x40", "\xC6\x53", "\xC6\x81", "\xC7\x41", "\xC7\xA0"}) {
     EXPECT_EQ(cp949ShownLength(text), 0u) << ::testing::PrintToString(text);
   }
 }
